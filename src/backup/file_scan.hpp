@@ -1,0 +1,43 @@
+#pragma once
+// Expansion of selection entries into files with their stamps, whole-file CRC-32 and on-disk
+// size. Directories are walked depth first in name order, dot-files included; symlinks met while
+// recursing are read through when they point to regular files and never followed into
+// directories (no loops); a symlink named in the selection itself is followed. Only regular files
+// are listed; FIFOs, sockets and devices are skipped and never opened.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sejfko {
+
+struct TExpandedFile {
+    std::string Name;  // full path
+    int32_t Stamp = 0;  // last-write time, local, MS-DOS packed
+    int64_t Size = 0;  // bytes, at the time of the scan
+};
+using TExpandedFileList = std::vector<TExpandedFile>;
+
+// Cancellation callback: sets Abort to stop a long operation (called once per entry).
+using TQueryAbort = std::function<void(bool& Abort)>;
+
+// Clears `dest`, then adds each entry of `src` in order while not cancelled. An existing
+// directory adds its files recursively (children named with exactly one separator, also when the
+// entry ends with one); an existing file adds itself exactly as written; anything else adds
+// nothing and reports nothing. Directories that cannot be listed are skipped. Duplicates stay.
+// True when not cancelled.
+bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& src,
+                     const TQueryAbort& query);
+
+// CRC-32 (ISO 3309, as zip uses) of the whole file, read in chunks. Error 0 and the checksum,
+// or Error 1 (and crc 0) when the file cannot be opened or read, or is not a regular file.
+// Never throws.
+void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error);
+// CRC-32 of a buffer, continuing from `crc` (0 to start).
+uint32_t Crc32(uint32_t crc, const void* data, std::size_t size);
+
+// Bytes the file occupies on disk, -1 when unknown.
+int64_t GetCompressedSize(const std::string& fileName);
+
+}  // namespace sejfko

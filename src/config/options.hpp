@@ -1,0 +1,98 @@
+#pragma once
+// TOptions: every setting and the three status values, kept in `Options.ini` of the data
+// directory, section "Options" and "Backup status". Each getter copies its field under the read
+// lock; each setter stores the field, posts its notification (LastRun, LastTransfer,
+// FileCountForTransfer) and writes its one key through to the file under the write lock. A
+// setter before Load raises EOptionsInvalidUsing; a failed write raises EIniFileException
+// ("Unable to write to %s") after the field has changed. Safe to call from any thread.
+
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+
+#include "config/ini_file.hpp"
+#include "platform/date_time.hpp"
+#include "platform/exceptions.hpp"
+#include "platform/locale_format.hpp"
+
+namespace sejfko {
+
+enum TBackupKind : uint8_t { bkFull = 0, bkIncWeek = 1, bkIncMonth = 2 };
+enum TSavingKind : uint8_t { skLocal = 0, skRemote = 1 };
+
+// "Invalid using of TOptions"
+class EOptionsInvalidUsing : public Exception {
+public:
+    using Exception::Exception;
+};
+
+constexpr const char* OptionsFileName = "Options.ini";
+constexpr const char* OptionsSection = "Options";
+constexpr const char* BackupStatusSection = "Backup status";
+
+class TOptions {
+public:
+    // Construction values; no file. `locale` decides the decimal separator of date-times.
+    explicit TOptions(const TLocaleFormat& locale = UserLocale());
+    ~TOptions();
+    TOptions(const TOptions&) = delete;
+    TOptions& operator=(const TOptions&) = delete;
+
+    // Opens directory/Options.ini and reads every key with its default. Creates no file.
+    void Load(const std::string& directory);
+    bool Loaded() const;
+    std::string Directory() const;
+    std::string FileName() const;
+
+    int32_t RunEvery() const;
+    void SetRunEvery(int32_t value);
+    TDateTime InTime() const;
+    void SetInTime(TDateTime value);
+    std::string FileChoose() const;
+    void SetFileChoose(const std::string& value);
+    TBackupKind BackupKind() const;
+    void SetBackupKind(TBackupKind value);
+    int32_t CompletelyWeekBackupDay() const;
+    void SetCompletelyWeekBackupDay(int32_t value);
+    int32_t CompletelyMonthBackupDay() const;
+    void SetCompletelyMonthBackupDay(int32_t value);
+    TSavingKind SavingKind() const;
+    void SetSavingKind(TSavingKind value);
+    std::string LocalDirectory() const;
+    void SetLocalDirectory(const std::string& value);
+    std::string LocalTemporaryDirectory() const;
+    void SetLocalTemporaryDirectory(const std::string& value);
+    std::string RemoteHost() const;
+    void SetRemoteHost(const std::string& value);
+    std::string RemoteUser() const;
+    void SetRemoteUser(const std::string& value);
+    std::string RemotePassword() const;
+    void SetRemotePassword(const std::string& value);
+    int32_t BackupCount() const;
+    void SetBackupCount(int32_t value);
+    TDateTime LastRun() const;
+    void SetLastRun(TDateTime value);
+    int32_t FileCountForTransfer() const;
+    void SetFileCountForTransfer(int32_t value);
+    TDateTime LastTransfer() const;
+    void SetLastTransfer(TDateTime value);
+
+private:
+    // implementation fields: see options.cpp
+    struct TFields;
+    template <typename T, typename Encode>
+    void Store(T TFields::*field, T value, const char* section, const char* key,
+               Encode encode, unsigned notification);
+
+    mutable std::shared_mutex FLock;
+    const TLocaleFormat FLocale;
+    std::string FDirectory;
+    std::unique_ptr<TIniFile> FIniFile;
+    std::unique_ptr<TFields> FFields;
+};
+
+// The program's single options object: constructed before anything else, destroyed last.
+extern TOptions Options;
+
+}  // namespace sejfko

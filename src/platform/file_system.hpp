@@ -1,0 +1,66 @@
+#pragma once
+// File-system queries and operations. Paths are byte strings in the platform's form ("/" on
+// POSIX). All operations pass through the fault-injection seam.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace sejfko {
+
+constexpr char PathDelimiter = '/';
+
+enum class TEntryKind { Missing, Regular, Directory, Symlink, Other };
+
+struct TFileStatus {
+    TEntryKind Kind = TEntryKind::Missing;
+    int64_t Size = 0;
+    std::time_t ModifiedSeconds = 0;  // st_mtime
+    uint64_t Device = 0;
+};
+
+// lstat / stat: `follow` resolves a symlink to what it names.
+TFileStatus GetFileStatus(const std::string& path, bool follow = true);
+bool FileExists(const std::string& path);  // a regular file (symlinks followed)
+bool DirectoryExists(const std::string& path);  // a directory (symlinks followed)
+
+struct TDirectoryEntry {
+    std::string Name;
+    TEntryKind Kind = TEntryKind::Other;  // of the entry itself
+    // For a Symlink: what it points to (Missing when dangling); otherwise equal to Kind.
+    TEntryKind Target = TEntryKind::Other;
+    int64_t Size = 0;  // of the target for symlinks
+    std::time_t ModifiedSeconds = 0;  // of the target for symlinks
+};
+
+// Every entry but "." and "..", dot-files included, sorted by name byte for byte. False when
+// the directory cannot be listed (errno value in `error`).
+bool ListDirectory(const std::string& path, std::vector<TDirectoryEntry>& entries,
+                   int* error = nullptr);
+
+// `path` with one trailing separator (none added when it has one already).
+std::string IncludeTrailingPathDelimiter(const std::string& path);
+std::string ExcludeTrailingPathDelimiter(const std::string& path);
+// Directory part without the trailing separator ("/a/b.txt" -> "/a"; "b.txt" -> "").
+std::string ExtractFileDir(const std::string& path);
+std::string ExtractFileName(const std::string& path);
+
+// Bytes free for the caller on the volume holding `path` (statvfs); -1 when unknown.
+int64_t FreeSpace(const std::string& path);
+// Bytes the file occupies on disk (allocated blocks x 512); -1 when unknown.
+int64_t OnDiskSize(const std::string& path);
+// True when both paths lie on the same volume (same device id of the nearest existing parent).
+bool SameVolume(const std::string& a, const std::string& b);
+
+// Creates the directory and its missing parents (mode 0700 for the ones created). Throws
+// EOSError.
+void ForceDirectories(const std::string& path);
+// Deletes a file; false (errno in `error`) on failure, true when it is gone.
+bool DeleteFile(const std::string& path, int* error = nullptr);
+// Moves a file, replacing the target: rename, or across volumes copy + fsync + rename into
+// place + delete the source. Throws EOSError; on failure the source is untouched and the target
+// is either untouched or the complete copy.
+void MoveFile(const std::string& source, const std::string& target);
+
+}  // namespace sejfko
