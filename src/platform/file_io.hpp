@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -12,23 +13,24 @@ namespace sejfko {
 
 // A file open for sequential reading; closed on destruction.
 class TReadFile {
-public:
+  public:
     TReadFile() = default;
     ~TReadFile();
     TReadFile(const TReadFile&) = delete;
     TReadFile& operator=(const TReadFile&) = delete;
 
     // False (errno value in Error()) when the file is missing, unreadable or not a regular file
-    // (EINVAL then).
+    // (EINVAL then). Symlinks to regular files are read through. Fault seam: OpenRead.
     bool Open(const std::string& path);
-    // Bytes read (0 at the end), or -1 on a read error (Error() tells).
+    // Fills the buffer as far as the file goes: bytes read (0 at the end), or -1 on a read error
+    // (Error() tells). Fault seam: Read.
     std::ptrdiff_t Read(void* buffer, std::size_t size);
     void Close();
     int Error() const { return FError; }
     // Size at the time of opening.
     int64_t Size() const { return FSize; }
 
-private:
+  private:
     int FHandle = -1;
     int FError = 0;
     int64_t FSize = 0;
@@ -38,9 +40,11 @@ private:
 // Writes a file so that readers only ever see the old or the new content: the data goes into a
 // hidden temporary file beside the target, is flushed to disk and renamed over the target by
 // Commit. Destroying an uncommitted writer removes the temporary file. Every failure throws
-// EOSError naming the target path.
+// EOSError naming the target path. Fault seam: Create with the temporary file's path (it lies in
+// the target's directory), Write with the target path for writes and the flush to disk, Rename
+// with the target path.
 class TAtomicFileWriter {
-public:
+  public:
     // mode: permission bits of the new file (0600 for files with secrets or state).
     explicit TAtomicFileWriter(const std::string& path, unsigned mode = 0600);
     ~TAtomicFileWriter();
@@ -48,19 +52,26 @@ public:
     TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
 
     void Write(std::string_view data);
+    // The modification time the file gets at Commit (otherwise the time of writing).
+    void SetModificationTime(const std::timespec& modified);
     void Commit();
     const std::string& TemporaryPath() const { return FTempPath; }
 
-private:
+  private:
     void Flush();
+    void WriteOut(const char* data, std::size_t size);
+    [[noreturn]] void Fail(int code) const;
     std::string FPath;
     std::string FTempPath;
     int FHandle = -1;
     std::string FBuffer;
     bool FCommitted = false;
+    bool FKeepTime = false;
+    std::timespec FModified{};
 };
 
-// Whole-file conveniences for small files. ReadSmallFile throws EOSError.
+// Whole-file conveniences for files the caller knows to be small (settings, lists): the whole
+// content is held in memory. ReadSmallFile throws EOSError.
 std::string ReadSmallFile(const std::string& path);
 // Atomic replace, as TAtomicFileWriter.
 void WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600);

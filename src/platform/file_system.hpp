@@ -22,7 +22,7 @@ struct TFileStatus {
 
 // lstat / stat: `follow` resolves a symlink to what it names.
 TFileStatus GetFileStatus(const std::string& path, bool follow = true);
-bool FileExists(const std::string& path);  // a regular file (symlinks followed)
+bool FileExists(const std::string& path);       // a regular file (symlinks followed)
 bool DirectoryExists(const std::string& path);  // a directory (symlinks followed)
 
 struct TDirectoryEntry {
@@ -30,7 +30,7 @@ struct TDirectoryEntry {
     TEntryKind Kind = TEntryKind::Other;  // of the entry itself
     // For a Symlink: what it points to (Missing when dangling); otherwise equal to Kind.
     TEntryKind Target = TEntryKind::Other;
-    int64_t Size = 0;  // of the target for symlinks
+    int64_t Size = 0;                 // of the target for symlinks
     std::time_t ModifiedSeconds = 0;  // of the target for symlinks
 };
 
@@ -41,12 +41,15 @@ bool ListDirectory(const std::string& path, std::vector<TDirectoryEntry>& entrie
 
 // `path` with one trailing separator (none added when it has one already).
 std::string IncludeTrailingPathDelimiter(const std::string& path);
+// `path` without its one trailing separator; the root "/" stays "/".
 std::string ExcludeTrailingPathDelimiter(const std::string& path);
-// Directory part without the trailing separator ("/a/b.txt" -> "/a"; "b.txt" -> "").
+// Directory part without the trailing separator ("/a/b.txt" -> "/a"; "/b.txt" -> "/";
+// "b.txt" -> "").
 std::string ExtractFileDir(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 
-// Bytes free for the caller on the volume holding `path` (statvfs); -1 when unknown.
+// Bytes free for the caller on the volume holding `path`, or its nearest existing parent
+// (statvfs); -1 when unknown.
 int64_t FreeSpace(const std::string& path);
 // Bytes the file occupies on disk (allocated blocks x 512); -1 when unknown.
 int64_t OnDiskSize(const std::string& path);
@@ -54,13 +57,18 @@ int64_t OnDiskSize(const std::string& path);
 bool SameVolume(const std::string& a, const std::string& b);
 
 // Creates the directory and its missing parents (mode 0700 for the ones created). Throws
-// EOSError.
+// EOSError, also when the path exists as something other than a directory (ENOTDIR).
 void ForceDirectories(const std::string& path);
-// Deletes a file; false (errno in `error`) on failure, true when it is gone.
+// Deletes a file; false (errno in `error`, ENOENT when there was nothing to delete) on failure,
+// true when it is gone.
 bool DeleteFile(const std::string& path, int* error = nullptr);
 // Moves a file, replacing the target: rename, or across volumes copy + fsync + rename into
-// place + delete the source. Throws EOSError; on failure the source is untouched and the target
-// is either untouched or the complete copy.
+// place + delete the source. The copy keeps the permission bits and the modification time.
+// Throws EOSError; on failure the source is untouched and the target is either untouched or the
+// complete copy.
 void MoveFile(const std::string& source, const std::string& target);
+
+// The operating system's text for an errno value (thread-safe).
+std::string SystemErrorMessage(int code);
 
 }  // namespace sejfko
