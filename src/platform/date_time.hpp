@@ -12,9 +12,9 @@ namespace sejfko {
 using TDateTime = double;
 
 struct TDateParts {
-    int Year = 0;  // 1..9999
+    int Year = 0;   // 1..9999
     int Month = 0;  // 1..12
-    int Day = 0;  // 1..31
+    int Day = 0;    // 1..31
 };
 
 struct TTimeParts {
@@ -30,6 +30,8 @@ TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond = 0);
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
                          int millisecond = 0);
+// A value outside 0001-01-01 .. 9999-12-31 (or not finite) decodes to all-zero parts; a time
+// that rounds up to midnight belongs to the next day in both decodings.
 TDateParts DecodeDate(TDateTime value);
 // Rounds to the nearest millisecond, as the display of times does.
 TTimeParts DecodeTime(TDateTime value);
@@ -39,7 +41,10 @@ int DaysInMonth(int year, int month);
 // ISO day of the week: 1 = Monday .. 7 = Sunday.
 int DayOfTheWeek(TDateTime value);
 
-// Local-time conversions between the system's time and TDateTime.
+// Local-time conversions between the system's time and TDateTime (the zone's summer-time
+// rules apply). DateTimeToUnix drops the milliseconds; it returns -1 for a value outside the
+// calendar or one that the C library cannot convert. A local time that occurs twice (autumn
+// change) maps to either occurrence.
 TDateTime UnixToDateTime(std::time_t seconds, long nanoseconds = 0);
 std::time_t DateTimeToUnix(TDateTime value);
 
