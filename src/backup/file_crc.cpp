@@ -1,0 +1,56 @@
+// The checksum streams the file through a fixed buffer, so memory stays bounded whatever the
+// file's size. libdeflate's CRC-32 (folding with carry-less multiplication where the processor
+// has it) is several times faster than a table-driven loop and keeps up with the page cache.
+
+#include <libdeflate.h>
+
+#include <memory>
+
+#include "backup/file_scan.hpp"
+#include "platform/file_io.hpp"
+
+namespace sejfko {
+
+namespace {
+
+// Large enough that the per-call overhead vanishes, small enough to stay in the L2 cache.
+constexpr std::size_t ChunkSize = 256 * 1024;
+
+}  // namespace
+
+uint32_t Crc32(uint32_t crc, const void* data, std::size_t size) {
+    return libdeflate_crc32(crc, data, size);
+}
+
+void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error) {
+    crc = 0;
+    error = 1;
+    try {
+        TReadFile file;
+        if (!file.Open(fileName)) {
+            return;
+        }
+        // One buffer per thread: small files do not pay for a fresh allocation each.
+        thread_local std::unique_ptr<char[]> buffer;
+        if (!buffer) {
+            buffer = std::make_unique<char[]>(ChunkSize);
+        }
+        uint32_t sum = 0;
+        for (;;) {
+            const std::ptrdiff_t got = file.Read(buffer.get(), ChunkSize);
+            if (got < 0) {
+                return;
+            }
+            if (got == 0) {
+                break;
+            }
+            sum = Crc32(sum, buffer.get(), static_cast<std::size_t>(got));
+        }
+        crc = sum;
+        error = 0;
+    } catch (...) {
+        // Never throws: whatever goes wrong means the file could not be read.
+    }
+}
+
+}  // namespace sejfko

@@ -1,0 +1,85 @@
+#include "backup/file_scan.hpp"
+
+#include "platform/dos_time.hpp"
+#include "platform/file_system.hpp"
+
+namespace sejfko {
+
+namespace {
+
+class TExpander {
+  public:
+    TExpander(TExpandedFileList& dest, const TQueryAbort& query) : FDest(dest), FQuery(query) {}
+
+    bool Aborted() const { return FAborted; }
+
+    void AddEntry(const std::string& path) {
+        if (AskAbort()) {
+            return;
+        }
+        // A symlink named in the selection is what the user chose: follow it.
+        const TFileStatus status = GetFileStatus(path, true);
+        if (status.Kind == TEntryKind::Directory) {
+            AddDirectory(path);
+        } else if (status.Kind == TEntryKind::Regular) {
+            Append(path, status.ModifiedSeconds, status.Size);
+        }
+    }
+
+  private:
+    bool AskAbort() {
+        if (!FAborted && FQuery) {
+            FQuery(FAborted);
+        }
+        return FAborted;
+    }
+
+    void AddDirectory(const std::string& path) {
+        std::vector<TDirectoryEntry> entries;
+        if (!ListDirectory(path, entries)) {
+            return;
+        }
+        const std::string prefix = IncludeTrailingPathDelimiter(path);
+        for (const TDirectoryEntry& entry : entries) {
+            if (entry.Kind == TEntryKind::Directory) {
+                if (AskAbort()) {
+                    return;
+                }
+                AddDirectory(prefix + entry.Name);
+            } else if (entry.Target == TEntryKind::Regular) {
+                // Regular files, and symlinks read through to them; symlinked directories are
+                // never entered, which rules out loops.
+                Append(prefix + entry.Name, entry.ModifiedSeconds, entry.Size);
+            }
+        }
+    }
+
+    void Append(std::string name, std::time_t modified, int64_t size) {
+        FDest.push_back(TExpandedFile{std::move(name), UnixTimeToFileDate(modified), size});
+    }
+
+    TExpandedFileList& FDest;
+    const TQueryAbort& FQuery;
+    bool FAborted = false;
+};
+
+}  // namespace
+
+bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& src,
+                     const TQueryAbort& query) {
+    dest.clear();
+    TExpander expander(dest, query);
+    for (const std::string& entry : src) {
+        expander.AddEntry(entry);
+        if (expander.Aborted()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int64_t GetCompressedSize(const std::string& fileName) {
+    return OnDiskSize(fileName);
+}
+
+}  // namespace sejfko
