@@ -82,23 +82,6 @@ TEST(MessageSink, WithoutSinkPostsDropAndTextsGoToStderr) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "broken pass\n");
 }
 
-TEST(MessageSink, PostsFromManyThreads) {
-    TRecordingSink sink;
-    TScopedMessageSink scoped(sink);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < 500; ++i) {
-                PostToMain(WM_BACKUP_STATUS, bsTransferProgress, t * 1000 + i);
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(sink.Posted.size(), 2000u);
-}
-
 TEST(AutoResetEvent, OneSetReleasesOneWait) {
     TAutoResetEvent event;
     EXPECT_FALSE(event.WaitFor(0ms));
