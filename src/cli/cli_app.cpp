@@ -1,0 +1,111 @@
+#include "cli/cli_app.hpp"
+
+#include <string>
+#include <vector>
+
+#include "cli/config_command.hpp"
+#include "cli/status_command.hpp"
+#include "config/ini_file.hpp"
+#include "config/options.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/locale_format.hpp"
+
+namespace sejfko {
+
+namespace {
+
+constexpr const char* UsageText =
+    "Sejfko - záloha souborů, ovládání z příkazové řádky\n"
+    "\n"
+    "Použití:\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] status\n"
+    "      vypíše nastavení a stav zálohování\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] config \"KLÍČ\" [HODNOTA]\n"
+    "      vypíše nebo nastaví jednu hodnotu (klíče jako v Options.ini, např. \"Backup count\")\n"
+    "\n"
+    "Volby:\n"
+    "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
+    "  --help                tato nápověda\n";
+
+struct TCommandLine {
+    std::string ConfigDirectory;
+    std::string Command;
+    std::vector<std::string> Arguments;
+    bool Help = false;
+};
+
+// Returns false (message in `error`) for a malformed command line.
+bool ParseCommandLine(int argc, char** argv, TCommandLine& line, std::string& error) {
+    int index = 1;
+    for (; index < argc; ++index) {
+        std::string argument = argv[index];
+        if (argument == "--help" || argument == "-h") {
+            line.Help = true;
+        } else if (argument == "--config-dir") {
+            if (index + 1 >= argc) {
+                error = "Volba --config-dir vyžaduje adresář.";
+                return false;
+            }
+            line.ConfigDirectory = argv[++index];
+        } else if (argument.rfind("--config-dir=", 0) == 0) {
+            line.ConfigDirectory = argument.substr(13);
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            error = "Neznámá volba \"" + argument + "\".";
+            return false;
+        } else {
+            break;
+        }
+    }
+    if (index < argc) {
+        line.Command = argv[index++];
+    }
+    for (; index < argc; ++index) {
+        line.Arguments.emplace_back(argv[index]);
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    TCommandLine line;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, line, error)) {
+        err << error << "\n\n" << UsageText;
+        return 2;
+    }
+    if (line.Help) {
+        out << UsageText;
+        return 0;
+    }
+    if (line.Command.empty()) {
+        err << UsageText;
+        return 2;
+    }
+    if (line.Command != "status" && line.Command != "config") {
+        err << "Neznámý příkaz \"" << line.Command << "\".\n\n" << UsageText;
+        return 2;
+    }
+    if (line.Command == "status" && !line.Arguments.empty()) {
+        err << "Příkaz status nemá žádné argumenty.\n";
+        return 2;
+    }
+
+    if (line.ConfigDirectory.empty()) {
+        line.ConfigDirectory = DefaultDataDirectory();
+    }
+    const TLocaleFormat& locale = UserLocale();
+    TOptions options(locale);
+    try {
+        options.Load(line.ConfigDirectory);
+        if (line.Command == "status") {
+            return RunStatusCommand(options, locale, out);
+        }
+        return RunConfigCommand(options, locale, line.Arguments, out, err);
+    } catch (const std::exception& failure) {
+        err << failure.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace sejfko

@@ -1,0 +1,214 @@
+#include "config/ini_file.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/fault_injection.hpp"
+#include "support/temp_dir.hpp"
+
+namespace sejfko {
+namespace {
+
+using test::ReadWholeFile;
+using test::TTempDir;
+using namespace std::string_literals;
+
+struct TReadCase {
+    const char* Name;
+    std::string Content;
+    const char* Section;
+    const char* Key;
+    bool Found;
+    std::string Value;
+};
+
+class IniReadTest : public testing::TestWithParam<TReadCase> {};
+
+TEST_P(IniReadTest, FindsValue) {
+    const TReadCase& c = GetParam();
+    std::string value = "untouched";
+    EXPECT_EQ(TIniSnapshot(c.Content).Find(c.Section, c.Key, value), c.Found);
+    EXPECT_EQ(value, c.Found ? c.Value : "untouched");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniReadTest,
+    testing::Values(
+        TReadCase{"Lf", "[S]\nk=v\n", "S", "k", true, "v"},
+        TReadCase{"CrLf", "[S]\r\na=1\r\nk=v\r\n", "S", "k", true, "v"},
+        TReadCase{"CrOnly", "[S]\ra=1\rk=v", "S", "k", true, "v"},
+        TReadCase{"CaseInsensitive", "[oPTIONS]\nBACKUP count=3\n", "Options", "Backup Count", true,
+                  "3"},
+        TReadCase{"FirstKeyWins", "[S]\nk=1\nk=2\n", "S", "k", true, "1"},
+        TReadCase{"FirstSectionWins", "[S]\na=1\n[T]\n[s]\nk=2\n", "S", "k", false, ""},
+        TReadCase{"OtherSection", "[S]\na=1\n[T]\nk=2\n", "T", "k", true, "2"},
+        TReadCase{"NoSection", "k=1\n", "", "k", false, ""},
+        TReadCase{"BlanksTrimmed", "  [ S ] \n\t k \t=  a b \t\n", "S", "k", true, "a b"},
+        TReadCase{"QuotesStripped", "[S]\nk=\" a \"\n", "S", "k", true, " a "},
+        TReadCase{"SingleQuotes", "[S]\nk='x'\n", "S", "k", true, "x"},
+        TReadCase{"LoneQuoteKept", "[S]\nk=\"x\n", "S", "k", true, "\"x"},
+        TReadCase{"EqualsInValue", "[S]\nk=a=b\n", "S", "k", true, "a=b"},
+        TReadCase{"EmptyValue", "[S]\nk=\n", "S", "k", true, ""},
+        TReadCase{"CommentIsNoKey", "[S]\n;k=1\n", "S", ";k", false, ""},
+        TReadCase{"NulInValue", "[S]\nk=a\0b\n"s, "S", "k", true, "a\0b"s},
+        TReadCase{"Garbage", "\xff\xfe\x01[\0\x80\n=\n[\n]]]\n[S]\nk=ok\n"s, "S", "k", true, "ok"},
+        TReadCase{"UnclosedSection", "[S\nk=v\n", "S", "k", true, "v"},
+        TReadCase{"LongValueCut", "[S]\nk=" + std::string(5000, 'x') + "\n", "S", "k", true,
+                  std::string(2047, 'x')}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(IniFile, LimitIniValueKeepsUtf8Whole) {
+    // 2046 ASCII bytes then a two-byte letter: cutting at 2047 would split the letter.
+    std::string text = std::string(2046, 'a') + "ř" + "b";
+    EXPECT_EQ(LimitIniValue(text), std::string(2046, 'a'));
+    EXPECT_EQ(LimitIniValue("short"), "short");
+}
+
+TEST(IniFile, ParsesIntegers) {
+    struct TCase {
+        const char* Text;
+        bool Ok;
+        int32_t Value;
+    };
+    const TCase cases[] = {
+        {"10", true, 10},
+        {" -3 ", true, -3},
+        {"+7", true, 7},
+        {"0x1F", true, 31},
+        {"0X1f", true, 31},
+        {"$1F", true, 31},
+        {"-$10", true, -16},
+        {"2147483647", true, INT32_MAX},
+        {"-2147483648", true, INT32_MIN},
+        {"2147483648", false, 0},
+        {"0x80000000", false, 0},
+        {"0x", false, 0},
+        {"$", false, 0},
+        {"", false, 0},
+        {"abc", false, 0},
+        {"1 2", false, 0},
+        {"12a", false, 0},
+        {"0x1G", false, 0},
+    };
+    for (const TCase& c : cases) {
+        int32_t value = -99;
+        EXPECT_EQ(TryParseIniInteger(c.Text, value), c.Ok) << c.Text;
+        EXPECT_EQ(value, c.Ok ? c.Value : -99) << c.Text;
+    }
+}
+
+struct TWriteCase {
+    const char* Name;
+    std::string Before;  // "<none>": no file
+    const char* Section;
+    const char* Key;
+    std::string Value;
+    std::string After;
+};
+
+class IniWriteTest : public testing::TestWithParam<TWriteCase> {};
+
+TEST_P(IniWriteTest, ChangesOnlyItsKey) {
+    const TWriteCase& c = GetParam();
+    TTempDir dir;
+    std::string path = dir / "Options.ini";
+    if (c.Before != "<none>") {
+        dir.WriteFile("Options.ini", c.Before);
+    }
+    TIniFile(path).WriteString(c.Section, c.Key, c.Value);
+    EXPECT_EQ(ReadWholeFile(path), c.After);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniWriteTest,
+    testing::Values(
+        TWriteCase{"NewFile", "<none>", "S", "k", "v", "[S]\nk=v\n"},
+        TWriteCase{"Replace", "; top\n[S]\na = 1\nk = old ; x\n[T]\nk=2\n", "S", "k", "v",
+                   "; top\n[S]\na = 1\nk=v\n[T]\nk=2\n"},
+        TWriteCase{"AddAfterLastKey", "[S]\na=1\n\n; about T\n[T]\nb=2\n", "S", "k", "v",
+                   "[S]\na=1\nk=v\n\n; about T\n[T]\nb=2\n"},
+        TWriteCase{"AddToEmptySection", "[S]\n[T]\n", "S", "k", "v", "[S]\nk=v\n[T]\n"},
+        TWriteCase{"AppendSection", "[T]\nb=2\n", "S", "k", "v", "[T]\nb=2\n[S]\nk=v\n"},
+        TWriteCase{"NoFinalLineEnd", "[S]\na=1", "S", "k", "v", "[S]\na=1\nk=v\n"},
+        TWriteCase{"ReplaceLastLine", "[S]\nk=1", "S", "k", "v", "[S]\nk=v"},
+        TWriteCase{"AppendAfterNoLineEnd", "x", "S", "k", "v", "x\n[S]\nk=v\n"},
+        TWriteCase{"KeepsCrLf", "[T]\r\nb=2\r\n", "S", "k", "v", "[T]\r\nb=2\r\n[S]\r\nk=v\r\n"},
+        TWriteCase{"KeepsCr", "[S]\ra=1\r", "S", "k", "v", "[S]\ra=1\rk=v\r"},
+        TWriteCase{"MixedEndsKept", "[S]\r\nk=1\na=2\r", "s", "K", "v", "[S]\r\nK=v\na=2\r"},
+        TWriteCase{"FirstDuplicateSection", "[S]\na=1\n[S]\nk=2\n", "S", "k", "v",
+                   "[S]\na=1\nk=v\n[S]\nk=2\n"},
+        TWriteCase{"FirstDuplicateKey", "[S]\nk=1\nk=2\n", "S", "k", "v", "[S]\nk=v\nk=2\n"},
+        TWriteCase{"GarbageKept", "\xff\0\x01=\n[S]\n\x80\x81\n"s, "S", "k", "v",
+                   "\xff\0\x01=\n[S]\nk=v\n\x80\x81\n"s},
+        TWriteCase{"QuotesBlanks", "", "S", "k", " v ", "[S]\nk=\" v \"\n"},
+        TWriteCase{"LineBreakCut", "", "S", "k", "a\nb=c", "[S]\nk=a\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(IniFile, ValuesReadBackAsWritten) {
+    TTempDir dir;
+    TIniFile file(dir / "x.ini");
+    for (std::string value :
+         {"plain", " padded ", "\"quoted\"", "'single'", "a=b;c", "", "ščř", "\"", "  "}) {
+        file.WriteString("S", "k", value);
+        EXPECT_EQ(file.ReadString("S", "k", "default"), value);
+    }
+    EXPECT_EQ(file.ReadString("S", "missing", "default"), "default");
+}
+
+TEST(IniFile, HugeLineIsKeptByteForByte) {
+    TTempDir dir;
+    std::string huge(10 * 1024 * 1024, 'g');
+    huge[7] = '\0';
+    huge[5 * 1024 * 1024] = '=';
+    std::string before = "[S]\n" + huge + "\nk=1\n";
+    std::string path = dir.WriteFile("x.ini", before);
+    TIniFile file(path);
+    EXPECT_EQ(file.ReadString("S", "k", ""), "1");
+    file.WriteString("S", "k", "2");
+    EXPECT_TRUE(ReadWholeFile(path) == "[S]\n" + huge + "\nk=2\n");
+}
+
+TEST(IniFile, NewFileIsPrivate) {
+    TTempDir dir;
+    std::string path = dir / "sub/x.ini";
+    TIniFile(path).WriteString("S", "k", "secret");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+struct TFaultCase {
+    const char* Name;
+    TFileOperation Operation;
+};
+
+class IniWriteFaultTest : public testing::TestWithParam<TFaultCase> {};
+
+TEST_P(IniWriteFaultTest, ReportsPathAndKeepsOldFile) {
+    TTempDir dir;
+    std::string path = dir.WriteFile("x.ini", "[S]\nk=1\n[T]\nb=2\n");
+    TIniFile file(path);
+    TScopedFault fault(FailUnder(dir.Path(), GetParam().Operation, EACCES));
+    try {
+        file.WriteString("S", "k", "2");
+        FAIL() << "no exception";
+    } catch (const EIniFileException& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
+    }
+    EXPECT_EQ(ReadWholeFile(path), "[S]\nk=1\n[T]\nb=2\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, IniWriteFaultTest,
+    testing::Values(TFaultCase{"Create", TFileOperation::Create},
+                    TFaultCase{"Write", TFileOperation::Write},
+                    TFaultCase{"Rename", TFileOperation::Rename},
+                    // An unreadable file is never replaced by one holding only the new key.
+                    TFaultCase{"OpenRead", TFileOperation::OpenRead},
+                    TFaultCase{"Read", TFileOperation::Read}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace sejfko
