@@ -49,22 +49,16 @@ TEST(FileListTest, SavesThreeCrLfLinesPerRecordAndLoadsThemBack) {
     EXPECT_EQ(Items(loaded), Items(list));
 }
 
-TEST(FileListTest, EmptyListSavesEmptyFileWhichLoadsAsFalse) {
+TEST(FileListTest, EmptyOrMissingFileLoadsAsFalseAndClears) {
     TTempDir dir;
     TFileList list;
     list.SaveToFile(dir / "s");
     EXPECT_EQ(ReadWholeFile(dir / "s"), "");
-    list.Add("x", 1, 2);
-    EXPECT_FALSE(list.LoadFromFile(dir / "s"));
-    EXPECT_EQ(list.Count(), 0);
-}
-
-TEST(FileListTest, MissingFileLoadsAsFalseAndClears) {
-    TTempDir dir;
-    TFileList list;
-    list.Add("x", 1, 2);
-    EXPECT_FALSE(list.LoadFromFile(dir / "none"));
-    EXPECT_EQ(list.Count(), 0);
+    for (const std::string& path : {dir / "s", dir / "none"}) {
+        list.Add("x", 1, 2);
+        EXPECT_FALSE(list.LoadFromFile(path));
+        EXPECT_EQ(list.Count(), 0);
+    }
 }
 
 TEST(FileListTest, NamesWithLineBreaksAreLeftOutOfTheSavedState) {
@@ -85,18 +79,6 @@ TEST(FileListTest, UnreadableStateRaisesOSError) {
         TScopedFault fault(FailUnder(path, op, EACCES));
         EXPECT_THROW(list.LoadFromFile(path), EOSError);
     }
-}
-
-TEST(FileListTest, UnwritableTargetRaisesOSErrorAndKeepsOldFile) {
-    TTempDir dir;
-    const std::string path = dir.WriteFile("s", "old");
-    TFileList list;
-    list.Add("n", 1, 1);
-    {
-        TScopedFault fault(FailUnder(dir.Path(), TFileOperation::Rename, EACCES));
-        EXPECT_THROW(list.SaveToFile(path), EOSError);
-    }
-    EXPECT_EQ(ReadWholeFile(path), "old");
 }
 
 TEST(FileListTest, RangeErrors) {
@@ -159,16 +141,13 @@ INSTANTIATE_TEST_SUITE_P(
         TLoadCase{"LfOnly", "a\n1\n2\nb\n-3\n4\n", {A, B}, TFault::None},
         TLoadCase{"CrOnly", "a\r1\r2\rb\r-3\r4\r", {A, B}, TFault::None},
         TLoadCase{"NoFinalBreak", "a\r\n1\r\n2\r\nb\n-3\r4", {A, B}, TFault::None},
-        TLoadCase{"EmptyName", "\r\n+7\r\n0\r\n", {{"", 7, 0}}, TFault::None},
         TLoadCase{"SevenLines", "a\r\n1\r\n2\r\nb\r\n-3\r\n4\r\nc\r\n", {A, B}, TFault::List},
         TLoadCase{"FiveLines", "a\r\n1\r\n2\r\nc\r\n5\r\n", {A}, TFault::List},
         TLoadCase{"BlankLinesCount", "a\r\n1\r\n2\r\n\r\n", {A}, TFault::List},
         TLoadCase{"StampNotNumber", "a\r\n1\r\n2\r\nb\r\nx\r\n4\r\n", {A}, TFault::Convert},
-        TLoadCase{"StampWithBlank", "a\r\n 1\r\n2\r\n", {}, TFault::Convert},
         TLoadCase{"StampEmpty", "a\r\n\r\n2\r\n", {}, TFault::Convert},
         TLoadCase{"StampOver32Bits", "a\r\n2147483648\r\n2\r\n", {}, TFault::Convert},
         TLoadCase{"CrcNotNumber", "a\r\n1\r\n0x5\r\n", {}, TFault::Convert},
-        TLoadCase{"CrcOver64Bits", "a\r\n1\r\n99999999999999999999\r\n", {}, TFault::Convert},
         TLoadCase{"CrcTooLarge", "a\r\n1\r\n2\r\nb\r\n1\r\n4294967296\r\n", {A}, TFault::Range},
         TLoadCase{"CrcNegative", "a\r\n1\r\n-1\r\n", {}, TFault::Range},
         // The CRC line is converted before the stamp line.
