@@ -13,9 +13,9 @@
 namespace sejfko {
 
 struct TExpandedFile {
-    std::string Name;  // full path
+    std::string Name;   // full path
     int32_t Stamp = 0;  // last-write time, local, MS-DOS packed
-    int64_t Size = 0;  // bytes, at the time of the scan
+    int64_t Size = 0;   // bytes, at the time of the scan
 };
 using TExpandedFileList = std::vector<TExpandedFile>;
 
