@@ -11,11 +11,11 @@ namespace sejfko {
 
 enum class TFileOperation {
     OpenRead,  // opening an existing file for reading
-    Read,  // reading from an open file
-    Create,  // creating or truncating a file for writing (temporary files included)
-    Write,  // writing to, flushing or syncing an open file
-    Rename,  // renaming or moving into place (path: the destination)
-    Remove,  // deleting a file
+    Read,      // reading from an open file
+    Create,    // creating or truncating a file for writing (temporary files included)
+    Write,     // writing to, flushing or syncing an open file
+    Rename,    // renaming or moving into place (path: the destination)
+    Remove,    // deleting a file
     MakeDirectory,
     ListDirectory,
     Lock,  // taking the data directory's lock file
@@ -31,7 +31,7 @@ int InjectedFault(TFileOperation operation, const std::string& path);
 
 // Installs a hook for the lifetime of the guard.
 class TScopedFault {
-public:
+  public:
     explicit TScopedFault(TFaultHook hook) { SetFaultHook(std::move(hook)); }
     ~TScopedFault() { SetFaultHook({}); }
     TScopedFault(const TScopedFault&) = delete;

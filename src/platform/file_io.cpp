@@ -219,15 +219,7 @@ void TAtomicFileWriter::Commit() {
         Fail(errno);
     }
     FCommitted = true;
-    // Make the rename itself durable; some file systems refuse fsync on a directory, and the
-    // new content is in place either way.
-    const std::string directory = ExtractFileDir(FPath);
-    const int directoryHandle =
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryHandle >= 0) {
-        ::fsync(directoryHandle);
-        ::close(directoryHandle);
-    }
+    SyncDirectory(ExtractFileDir(FPath));
 }
 
 // ---- Whole files ---------------------------------------------------------------------------

@@ -80,17 +80,6 @@ std::string NearestExisting(const std::string& path) {
     return result;
 }
 
-void SyncDirectoryOf(const std::string& path) {
-    std::string directory = ExtractFileDir(path);
-    const int handle =
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle >= 0) {
-        // Some file systems refuse fsync on directories; the rename itself has happened.
-        ::fsync(handle);
-        ::close(handle);
-    }
-}
-
 void CopyAcrossVolumes(const std::string& source, const std::string& target) {
     TReadFile input;
     if (!input.Open(source)) {
@@ -121,6 +110,15 @@ void CopyAcrossVolumes(const std::string& source, const std::string& target) {
 std::string SystemErrorMessage(int code) {
     char buffer[256] = {};
     return ErrorTextFrom(::strerror_r(code, buffer, sizeof buffer), buffer, code);
+}
+
+void SyncDirectory(const std::string& directory) {
+    const int handle =
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle >= 0) {
+        ::fsync(handle);
+        ::close(handle);
+    }
 }
 
 TFileStatus GetFileStatus(const std::string& path, bool follow) {
@@ -315,7 +313,7 @@ void MoveFile(const std::string& source, const std::string& target) {
     int code = InjectedFault(TFileOperation::Rename, target);
     if (code == 0) {
         if (::rename(source.c_str(), target.c_str()) == 0) {
-            SyncDirectoryOf(target);
+            SyncDirectory(ExtractFileDir(target));
             return;
         }
         code = errno;

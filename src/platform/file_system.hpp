@@ -68,6 +68,10 @@ bool DeleteFile(const std::string& path, int* error = nullptr);
 // complete copy.
 void MoveFile(const std::string& source, const std::string& target);
 
+// Flushes the directory's entries to disk (after a rename into it). Best effort: some file
+// systems refuse fsync on a directory.
+void SyncDirectory(const std::string& directory);
+
 // The operating system's text for an errno value (thread-safe).
 std::string SystemErrorMessage(int code);
 
