@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/exceptions.hpp"
@@ -231,7 +232,8 @@ std::string ReadSmallFile(const std::string& path) {
                        "Unable to read " + path + ": " + SystemErrorMessage(file.Error()));
     }
     std::string content;
-    content.reserve(static_cast<std::size_t>(file.Size()));
+    // Trust the size only as a hint: a file may be swapped or grow while it is read.
+    content.reserve(static_cast<std::size_t>(std::min<int64_t>(file.Size(), 16 << 20)));
     char buffer[64 * 1024];
     for (;;) {
         const std::ptrdiff_t count = file.Read(buffer, sizeof buffer);
