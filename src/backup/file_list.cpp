@@ -28,7 +28,7 @@ struct TNameSlots {
 }  // namespace
 
 class TFileList::TImpl {
-  public:
+public:
     int Count() const { return FLiveCount; }
 
     int Add(std::string name, int32_t stamp, uint32_t crc) {
@@ -103,7 +103,7 @@ class TFileList::TImpl {
         FLiveCount = 0;
     }
 
-  private:
+private:
     // Fenwick tree, 1-based: FTree[i] sums the live flags of slots (i - lowbit(i), i].
     static int LowBit(int i) { return i & -i; }
 

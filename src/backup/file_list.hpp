@@ -20,12 +20,12 @@ struct TFileItem {
 
 // "File item index is out of range"
 class EFileListRangeError : public Exception {
-  public:
+public:
     using Exception::Exception;
 };
 
 class TFileList {
-  public:
+public:
     TFileList();
     virtual ~TFileList();
     TFileList(const TFileList&) = delete;
@@ -50,7 +50,7 @@ class TFileList {
     // Writes every record in order, atomically (mode 0600). EOSError when it cannot.
     virtual void SaveToFile(const std::string& fileName) const;
 
-  private:
+private:
     class TImpl;
     std::unique_ptr<TImpl> FImpl;
 };

@@ -52,7 +52,7 @@ std::string OpenMessage(const std::string& fileName, int error) {
 
 // Splits the stream into lines and hands each group of three to the record conversion.
 class TRecordReader {
-  public:
+public:
     explicit TRecordReader(const TFileListRecordSink& sink) : FSink(sink) {}
 
     void Feed(const char* data, std::size_t size) {
@@ -88,7 +88,7 @@ class TRecordReader {
         }
     }
 
-  private:
+private:
     void EndLine() {
         FGroup[FInGroup++] = std::move(FLine);
         FLine.clear();

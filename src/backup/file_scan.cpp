@@ -8,7 +8,7 @@ namespace sejfko {
 namespace {
 
 class TExpander {
-  public:
+public:
     TExpander(TExpandedFileList& dest, const TQueryAbort& query) : FDest(dest), FQuery(query) {}
 
     bool Aborted() const { return FAborted; }
@@ -26,7 +26,7 @@ class TExpander {
         }
     }
 
-  private:
+private:
     bool AskAbort() {
         if (!FAborted && FQuery) {
             FQuery(FAborted);
@@ -41,10 +41,11 @@ class TExpander {
         }
         const std::string prefix = IncludeTrailingPathDelimiter(path);
         for (const TDirectoryEntry& entry : entries) {
+            // Asked for every entry, so a stop request ends even a huge flat directory promptly.
+            if (AskAbort()) {
+                return;
+            }
             if (entry.Kind == TEntryKind::Directory) {
-                if (AskAbort()) {
-                    return;
-                }
                 AddDirectory(prefix + entry.Name);
             } else if (entry.Target == TEntryKind::Regular) {
                 // Regular files, and symlinks read through to them; symlinked directories are

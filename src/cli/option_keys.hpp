@@ -17,7 +17,7 @@ enum class TOptionType { Integer, DateTime, Text, Password, BackupKind, SavingKi
 
 // A value text the key cannot take; the message is Czech and names the key.
 class EInvalidOptionValue : public Exception {
-  public:
+public:
     using Exception::Exception;
 };
 

@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "config/ini_lock.hpp"
 #include "platform/file_io.hpp"
+#include "platform/file_lock.hpp"
 #include "platform/file_system.hpp"
 
 namespace sejfko {
@@ -31,7 +31,7 @@ struct TIniLine {
 // Splits a byte stream into lines in fixed-size chunks. Each line's bytes can be passed on
 // whole (terminator included) while only its head is kept.
 class TLineSource {
-  public:
+public:
     explicit TLineSource(TReader reader) : FReader(std::move(reader)), FBuffer(ChunkSize) {}
 
     // False at the end of the input (or after a read error: Failed()).
@@ -70,7 +70,7 @@ class TLineSource {
 
     bool Failed() const { return FFailed; }
 
-  private:
+private:
     bool Fill() {
         if (FPos < FEnd) {
             return true;
@@ -323,7 +323,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
         if (!directory.empty() && !DirectoryExists(directory)) {
             ForceDirectories(directory);
         }
-        TIniFileLock lock(FFileName);
+        TFileLock lock(FFileName + ".lock");
 
         TReadFile first;
         bool exists = first.Open(FFileName);

@@ -25,19 +25,19 @@ namespace sejfko {
 
 // "Unable to write to %s" with the file's path.
 class EIniFileException : public Exception {
-  public:
+public:
     using Exception::Exception;
 };
 
 // The parsed content of one INI file at one moment.
 class TIniSnapshot {
-  public:
+public:
     TIniSnapshot() = default;
     explicit TIniSnapshot(std::string_view content);
     // False when the section or key is missing.
     bool Find(std::string_view section, std::string_view key, std::string& value) const;
 
-  private:
+private:
     friend class TIniFile;
     // Takes the next line (its first bytes, `truncated` when it was longer).
     void AddLine(std::string_view head, bool truncated);
@@ -50,7 +50,7 @@ class TIniSnapshot {
 };
 
 class TIniFile {
-  public:
+public:
     explicit TIniFile(std::string fileName);
     const std::string& FileName() const { return FFileName; }
 
@@ -65,7 +65,7 @@ class TIniFile {
     // read (replacing it would lose its other keys); the old file is then left as it was.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
 
-  private:
+private:
     std::string FFileName;
 };
 

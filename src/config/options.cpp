@@ -65,7 +65,7 @@ std::string DefaultTemporaryDirectory(const std::string& directory) {
 // Reads one key of a snapshot with the stored encodings; missing or unconvertible values give
 // the default.
 class TKeyReader {
-  public:
+public:
     TKeyReader(const TIniSnapshot& snapshot, const TLocaleFormat& locale)
         : FSnapshot(snapshot), FLocale(locale) {}
 
@@ -94,7 +94,7 @@ class TKeyReader {
         return FSnapshot.Find(section, key, text) ? text : defaultValue;
     }
 
-  private:
+private:
     const TIniSnapshot& FSnapshot;
     const TLocaleFormat& FLocale;
 };

@@ -23,7 +23,7 @@ enum TSavingKind : uint8_t { skLocal = 0, skRemote = 1 };
 
 // "Invalid using of TOptions"
 class EOptionsInvalidUsing : public Exception {
-  public:
+public:
     using Exception::Exception;
 };
 
@@ -32,7 +32,7 @@ constexpr const char* OptionsSection = "Options";
 constexpr const char* BackupStatusSection = "Backup status";
 
 class TOptions {
-  public:
+public:
     // Construction values; no file. `locale` decides the decimal separator of date-times.
     explicit TOptions(const TLocaleFormat& locale = UserLocale());
     ~TOptions();
@@ -78,7 +78,7 @@ class TOptions {
     TDateTime LastTransfer() const;
     void SetLastTransfer(TDateTime value);
 
-  private:
+private:
     // implementation fields: see options.cpp
     struct TFields;
     template <typename T, typename Encode>

@@ -19,7 +19,7 @@ std::string ResolveDataPath(const std::string& dataDirectory, const std::string&
 // lock file "sejfko.lock" in the data directory (flock, released when the process ends, however
 // it ends).
 class TDataDirectoryLock {
-  public:
+public:
     explicit TDataDirectoryLock(std::string dataDirectory);
     ~TDataDirectoryLock();
     TDataDirectoryLock(const TDataDirectoryLock&) = delete;
@@ -32,7 +32,7 @@ class TDataDirectoryLock {
     bool Held() const { return FHandle >= 0; }
     const std::string& ErrorText() const { return FErrorText; }
 
-  private:
+private:
     std::string FDirectory;
     int FHandle = -1;
     std::string FErrorText;

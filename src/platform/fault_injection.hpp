@@ -31,7 +31,7 @@ int InjectedFault(TFileOperation operation, const std::string& path);
 
 // Installs a hook for the lifetime of the guard.
 class TScopedFault {
-  public:
+public:
     explicit TScopedFault(TFaultHook hook) { SetFaultHook(std::move(hook)); }
     ~TScopedFault() { SetFaultHook({}); }
     TScopedFault(const TScopedFault&) = delete;

@@ -13,7 +13,7 @@ namespace sejfko {
 
 // A file open for sequential reading; closed on destruction.
 class TReadFile {
-  public:
+public:
     TReadFile() = default;
     ~TReadFile();
     TReadFile(const TReadFile&) = delete;
@@ -30,7 +30,7 @@ class TReadFile {
     // Size at the time of opening.
     int64_t Size() const { return FSize; }
 
-  private:
+private:
     int FHandle = -1;
     int FError = 0;
     int64_t FSize = 0;
@@ -44,7 +44,7 @@ class TReadFile {
 // the target's directory), Write with the target path for writes and the flush to disk, Rename
 // with the target path.
 class TAtomicFileWriter {
-  public:
+public:
     // mode: permission bits of the new file (0600 for files with secrets or state).
     explicit TAtomicFileWriter(const std::string& path, unsigned mode = 0600);
     ~TAtomicFileWriter();
@@ -57,7 +57,7 @@ class TAtomicFileWriter {
     void Commit();
     const std::string& TemporaryPath() const { return FTempPath; }
 
-  private:
+private:
     void Flush();
     void WriteOut(const char* data, std::size_t size);
     [[noreturn]] void Fail(int code) const;

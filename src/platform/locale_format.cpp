@@ -18,7 +18,7 @@ constexpr std::array<const char*, 12> EnglishMonths = {
 
 // Owns a locale object of newlocale; empty when the name is unknown on this system.
 class TLocaleHandle {
-  public:
+public:
     TLocaleHandle(int mask, const std::string& name)
         : FLocale(name.empty() ? locale_t{} : newlocale(mask, name.c_str(), locale_t{})) {}
     ~TLocaleHandle() {
@@ -32,7 +32,7 @@ class TLocaleHandle {
     explicit operator bool() const { return FLocale != locale_t{}; }
     const char* Info(nl_item item) const { return nl_langinfo_l(item, FLocale); }
 
-  private:
+private:
     locale_t FLocale;
 };
 

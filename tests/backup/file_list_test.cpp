@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ostream>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -105,6 +106,10 @@ struct TLoadCase {
     std::vector<TRow> Records;
     TFault Fault;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TLoadCase& c, std::ostream* out) {
+    *out << c.Label;
+}
 
 class FileListLoadTest : public testing::TestWithParam<TLoadCase> {};
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <sstream>
 #include <vector>
 
@@ -110,6 +111,10 @@ struct TMisuse {
     std::vector<std::string> Arguments;  // after --config-dir DIR
     const char* Message;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TMisuse& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class CliMisuseTest : public testing::TestWithParam<TMisuse> {};
 

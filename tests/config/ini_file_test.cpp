@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <ostream>
 
 #include "platform/fault_injection.hpp"
 #include "support/temp_dir.hpp"
@@ -23,6 +24,10 @@ struct TReadCase {
     bool Found;
     std::string Value;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TReadCase& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class IniReadTest : public testing::TestWithParam<TReadCase> {};
 
@@ -107,6 +112,10 @@ struct TWriteCase {
     std::string Value;
     std::string After;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TWriteCase& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class IniWriteTest : public testing::TestWithParam<TWriteCase> {};
 
@@ -183,6 +192,10 @@ struct TFaultCase {
     const char* Name;
     TFileOperation Operation;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TFaultCase& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class IniWriteFaultTest : public testing::TestWithParam<TFaultCase> {};
 

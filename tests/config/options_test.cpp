@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -21,7 +22,7 @@ using test::ReadWholeFile;
 using test::TTempDir;
 
 class TRecordingSink : public TMessageSink {
-  public:
+public:
     void Post(unsigned message, intptr_t, intptr_t) override {
         std::lock_guard lock(FMutex);
         Messages.push_back(message);
@@ -32,7 +33,7 @@ class TRecordingSink : public TMessageSink {
         return std::exchange(Messages, {});
     }
 
-  private:
+private:
     std::mutex FMutex;
     std::vector<unsigned> Messages;
 };
@@ -165,6 +166,10 @@ struct TStoredCase {
     int32_t BackupCount;
     int BackupKind;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TStoredCase& c, std::ostream* out) {
+    *out << c.Name;
+}
 
 class OptionsStoredIntegerTest : public testing::TestWithParam<TStoredCase> {};
 

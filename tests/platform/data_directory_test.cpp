@@ -21,7 +21,7 @@ using test::TTempDir;
 
 // Sets (or with nullopt unsets) an environment variable for the scope of the test.
 class TScopedEnv {
-  public:
+public:
     TScopedEnv(const char* name, std::optional<std::string> value) : FName(name) {
         if (const char* old = std::getenv(name)) {
             FOld = old;
@@ -30,7 +30,7 @@ class TScopedEnv {
     }
     ~TScopedEnv() { Set(FOld); }
 
-  private:
+private:
     void Set(const std::optional<std::string>& value) {
         if (value) {
             ::setenv(FName, value->c_str(), 1);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "platform/clock.hpp"
@@ -17,6 +18,10 @@ struct TKnownDate {
     TDateTime Value;
     int Year, Month, Day, Hour, Minute, Second, Millisecond;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TKnownDate& c, std::ostream* out) {
+    *out << c.Value;
+}
 
 class KnownDates : public testing::TestWithParam<TKnownDate> {};
 
@@ -122,7 +127,7 @@ TEST(DateTime, ArchiveStamp) {
 
 // Local-time conversions under a fixed zone with summer time, restored afterwards.
 class PragueTime : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (const char* tz = std::getenv("TZ")) {
             FSaved = tz;
@@ -139,7 +144,7 @@ class PragueTime : public testing::Test {
         tzset();
     }
 
-  private:
+private:
     std::optional<std::string> FSaved;
 };
 

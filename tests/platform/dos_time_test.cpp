@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace sejfko {
 namespace {
 
@@ -25,6 +27,10 @@ struct TStampCase {
     int Year, Month, Day, Hour, Minute, Second;
     uint32_t Stamp;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TStampCase& c, std::ostream* out) {
+    *out << c.Label;
+}
 
 class DosTimeTest : public testing::TestWithParam<TStampCase> {};
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -100,6 +101,10 @@ struct TWriterFault {
     TFileOperation Operation;
     std::size_t DataSize;  // small data fails only at Commit, large data already in Write
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TWriterFault& c, std::ostream* out) {
+    *out << static_cast<int>(c.Operation);
+}
 
 class AtomicFileWriterFault : public ::testing::TestWithParam<TWriterFault> {};
 

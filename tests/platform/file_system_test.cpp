@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <ostream>
 
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
@@ -87,6 +88,10 @@ struct TPathCase {
     const char* Dir;
     const char* Name;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TPathCase& c, std::ostream* out) {
+    *out << c.Path;
+}
 
 class PathHelpers : public ::testing::TestWithParam<TPathCase> {};
 
@@ -240,6 +245,10 @@ struct TMoveFault {
     int Error;
     bool TargetReplaced;  // only a failure after the rename into place leaves the new target
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TMoveFault& c, std::ostream* out) {
+    *out << static_cast<int>(c.Operation);
+}
 
 class MoveFileFault : public ::testing::TestWithParam<TMoveFault> {};
 

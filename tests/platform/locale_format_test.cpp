@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace sejfko {
@@ -91,6 +92,10 @@ struct TParseCase {
     bool Ok;
     double Value;
 };
+// Keeps test names short when the test runner lists the cases.
+void PrintTo(const TParseCase& c, std::ostream* out) {
+    *out << c.Text;
+}
 
 class ParseFloat : public testing::TestWithParam<TParseCase> {};
 
@@ -143,7 +148,7 @@ TEST(LocaleFormat, ProcessLocaleDoesNotMatter) {
 }
 
 class LocaleEnvironment : public testing::Test {
-  protected:
+protected:
     static constexpr std::array<const char*, 4> Names = {"LC_ALL", "LC_NUMERIC", "LC_TIME", "LANG"};
     void SetUp() override {
         for (std::size_t i = 0; i < Names.size(); ++i) {
@@ -163,7 +168,7 @@ class LocaleEnvironment : public testing::Test {
         }
     }
 
-  private:
+private:
     std::array<std::optional<std::string>, 4> FSaved;
 };
 

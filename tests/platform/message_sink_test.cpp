@@ -23,7 +23,7 @@ struct TPosted {
 };
 
 class TRecordingSink : public TMessageSink {
-  public:
+public:
     void Post(unsigned message, intptr_t wParam, intptr_t lParam) override {
         std::lock_guard lock(FMutex);
         Posted.push_back({message, wParam, lParam});
@@ -36,7 +36,7 @@ class TRecordingSink : public TMessageSink {
     std::vector<TPosted> Posted;
     std::vector<std::string> Shown;
 
-  private:
+private:
     std::mutex FMutex;
 };
 

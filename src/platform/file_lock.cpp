@@ -1,38 +1,37 @@
-#include "config/ini_lock.hpp"
+#include "platform/file_lock.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
+#include "platform/file_system.hpp"
 
 namespace sejfko {
 
-TIniFileLock::TIniFileLock(const std::string& iniPath) {
-    const std::string lockPath = iniPath + ".lock";
+TFileLock::TFileLock(const std::string& lockPath) {
     if (int fault = InjectedFault(TFileOperation::Create, lockPath)) {
-        throw EOSError(fault, lockPath + ": " + std::strerror(fault));
+        throw EOSError(fault, lockPath + ": " + SystemErrorMessage(fault));
     }
     FHandle = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FHandle < 0) {
         int error = errno;
-        throw EOSError(error, lockPath + ": " + std::strerror(error));
+        throw EOSError(error, lockPath + ": " + SystemErrorMessage(error));
     }
     while (::flock(FHandle, LOCK_EX) != 0) {
         if (errno != EINTR) {
             int error = errno;
             ::close(FHandle);
             FHandle = -1;
-            throw EOSError(error, lockPath + ": " + std::strerror(error));
+            throw EOSError(error, lockPath + ": " + SystemErrorMessage(error));
         }
     }
 }
 
-TIniFileLock::~TIniFileLock() {
+TFileLock::~TFileLock() {
     // Closing the only descriptor of the open file releases the flock.
     if (FHandle >= 0) {
         ::close(FHandle);
