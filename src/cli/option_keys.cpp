@@ -73,43 +73,27 @@ std::vector<TOptionKey> MakeKeys() {
     const char* s = BackupStatusSection;
     using T = TOptions;
     return {
-        IntegerKey<&T::RunEvery, &T::SetRunEvery>(o, "Run every(Days)"),
-        DateTimeKey<&T::InTime, &T::SetInTime>(o, "In time"),
-        TextKey<&T::FileChoose, &T::SetFileChoose>(o, "File choose"),
+        IntegerKey<&T::RunEvery, &T::SetRunEvery>(o, KeyRunEvery),
+        DateTimeKey<&T::InTime, &T::SetInTime>(o, KeyInTime),
+        TextKey<&T::FileChoose, &T::SetFileChoose>(o, KeyFileChoose),
         KindKey<TBackupKind, &T::BackupKind, &T::SetBackupKind, bkIncMonth>(
-            o, "Backup kind", TOptionType::BackupKind),
-        IntegerKey<&T::CompletelyWeekBackupDay, &T::SetCompletelyWeekBackupDay>(
-            o, "Completely week backup day"),
-        IntegerKey<&T::CompletelyMonthBackupDay, &T::SetCompletelyMonthBackupDay>(
-            o, "Completely month backup day"),
-        KindKey<TSavingKind, &T::SavingKind, &T::SetSavingKind, skRemote>(o, "Saving kind",
+            o, KeyBackupKind, TOptionType::BackupKind),
+        IntegerKey<&T::CompletelyWeekBackupDay, &T::SetCompletelyWeekBackupDay>(o, KeyWeekDay),
+        IntegerKey<&T::CompletelyMonthBackupDay, &T::SetCompletelyMonthBackupDay>(o, KeyMonthDay),
+        KindKey<TSavingKind, &T::SavingKind, &T::SetSavingKind, skRemote>(o, KeySavingKind,
                                                                           TOptionType::SavingKind),
-        TextKey<&T::LocalDirectory, &T::SetLocalDirectory>(o, "Local directory"),
+        TextKey<&T::LocalDirectory, &T::SetLocalDirectory>(o, KeyLocalDirectory),
         TextKey<&T::LocalTemporaryDirectory, &T::SetLocalTemporaryDirectory>(
-            o, "Local temporary directory"),
-        TextKey<&T::RemoteHost, &T::SetRemoteHost>(o, "Remote host"),
-        TextKey<&T::RemoteUser, &T::SetRemoteUser>(o, "Remote user"),
-        TextKey<&T::RemotePassword, &T::SetRemotePassword>(o, "Remote password",
+            o, KeyLocalTemporaryDirectory),
+        TextKey<&T::RemoteHost, &T::SetRemoteHost>(o, KeyRemoteHost),
+        TextKey<&T::RemoteUser, &T::SetRemoteUser>(o, KeyRemoteUser),
+        TextKey<&T::RemotePassword, &T::SetRemotePassword>(o, KeyRemotePassword,
                                                            TOptionType::Password),
-        IntegerKey<&T::BackupCount, &T::SetBackupCount>(o, "Backup count"),
-        DateTimeKey<&T::LastRun, &T::SetLastRun>(s, "Last run"),
-        IntegerKey<&T::FileCountForTransfer, &T::SetFileCountForTransfer>(
-            s, "File count for transfer"),
-        DateTimeKey<&T::LastTransfer, &T::SetLastTransfer>(s, "Last transfer"),
+        IntegerKey<&T::BackupCount, &T::SetBackupCount>(o, KeyBackupCount),
+        DateTimeKey<&T::LastRun, &T::SetLastRun>(s, KeyLastRun),
+        IntegerKey<&T::FileCountForTransfer, &T::SetFileCountForTransfer>(s, KeyFileCount),
+        DateTimeKey<&T::LastTransfer, &T::SetLastTransfer>(s, KeyLastTransfer),
     };
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -121,7 +105,7 @@ const std::vector<TOptionKey>& OptionKeys() {
 
 const TOptionKey* FindOptionKey(std::string_view name) {
     for (const TOptionKey& key : OptionKeys()) {
-        if (SameName(key.Key, name)) {
+        if (SameIniName(key.Key, name)) {
             return &key;
         }
     }

@@ -152,18 +152,6 @@ std::string Lower(std::string_view text) {
     return result;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsQuote(char c) {
     return c == '"' || c == '\'';
 }
@@ -242,13 +230,13 @@ TWritePlan PlanWrite(TLineSource& source, std::string_view section, std::string_
         }
         TParsedLine parsed = ParseLine(line.Head, line.Truncated);
         if (parsed.Kind == TLineKind::Section) {
-            inSection = !plan.SectionFound && SameName(parsed.Name, section);
+            inSection = !plan.SectionFound && SameIniName(parsed.Name, section);
             if (inSection) {
                 plan.SectionFound = true;
                 plan.InsertAfter = index;
             }
         } else if (parsed.Kind == TLineKind::Key && inSection) {
-            if (SameName(parsed.Name, key)) {
+            if (SameIniName(parsed.Name, key)) {
                 plan.ReplaceLine = index;
                 break;
             }
@@ -263,6 +251,18 @@ TWritePlan PlanWrite(TLineSource& source, std::string_view section, std::string_
 }
 
 }  // namespace
+
+bool SameIniName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 TIniSnapshot::TIniSnapshot(std::string_view content) {
     TLineSource source(StringReader(content));

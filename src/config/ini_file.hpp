@@ -69,6 +69,9 @@ private:
     std::string FFileName;
 };
 
+// Section and key names match without regard to ASCII case.
+bool SameIniName(std::string_view a, std::string_view b);
+
 // The value text `value` at most 2047 characters long, cut at a character boundary of UTF-8.
 std::string LimitIniValue(std::string value);
 

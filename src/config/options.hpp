@@ -31,6 +31,24 @@ constexpr const char* OptionsFileName = "Options.ini";
 constexpr const char* OptionsSection = "Options";
 constexpr const char* BackupStatusSection = "Backup status";
 
+// Key names in Options.ini, spelled as existing files have them.
+constexpr const char* KeyRunEvery = "Run every(Days)";
+constexpr const char* KeyInTime = "In time";
+constexpr const char* KeyFileChoose = "File choose";
+constexpr const char* KeyBackupKind = "Backup kind";
+constexpr const char* KeyWeekDay = "Completely week backup day";
+constexpr const char* KeyMonthDay = "Completely month backup day";
+constexpr const char* KeySavingKind = "Saving kind";
+constexpr const char* KeyLocalDirectory = "Local directory";
+constexpr const char* KeyLocalTemporaryDirectory = "Local temporary directory";
+constexpr const char* KeyRemoteHost = "Remote host";
+constexpr const char* KeyRemoteUser = "Remote user";
+constexpr const char* KeyRemotePassword = "Remote password";
+constexpr const char* KeyBackupCount = "Backup count";
+constexpr const char* KeyLastRun = "Last run";
+constexpr const char* KeyFileCount = "File count for transfer";
+constexpr const char* KeyLastTransfer = "Last transfer";
+
 class TOptions {
 public:
     // Construction values; no file. `locale` decides the decimal separator of date-times.
