@@ -21,15 +21,15 @@ std::string TimeOfDay(TDateTime value) {
 std::string DisplayValue(const TOptionKey& key, const TOptions& options,
                          const TLocaleFormat& locale) {
     std::string_view name = key.Key;
-    if (name == "Last run") {
+    if (name == KeyLastRun) {
         TDateTime value = options.LastRun();
         return value <= 100.0 ? Never : locale.FormatDisplay(value);
     }
-    if (name == "Last transfer") {
+    if (name == KeyLastTransfer) {
         TDateTime value = options.LastTransfer();
         return value == 0.0 ? Never : locale.FormatDisplay(value);
     }
-    if (name == "In time") {
+    if (name == KeyInTime) {
         return TimeOfDay(options.InTime());
     }
     if (key.Type == TOptionType::Password) {
