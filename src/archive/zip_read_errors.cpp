@@ -1,0 +1,47 @@
+// Every message of the zip reader is worded here, so that they read alike.
+
+#include <string>
+#include <system_error>
+
+#include "archive/zip_read_format.hpp"
+#include "archive/zip_reader.hpp"
+
+namespace sejfko::zipread {
+
+void FailArchive(int code, const std::string& archive, const std::string& detail) {
+    std::string text;
+    switch (code) {
+        case 10103:
+            text = "Archiv \"" + archive + "\" nelze číst: " + detail + ".";
+            break;
+        case 10201:
+            text = "Soubor \"" + archive + "\" není archiv zip: " + detail + ".";
+            break;
+        case 10203:
+            text = "Záznam Zip64 archivu \"" + archive + "\" je poškozený: " + detail + ".";
+            break;
+        default:
+            text = "Centrální adresář archivu \"" + archive + "\" je poškozený: " + detail + ".";
+            break;
+    }
+    throw EZipReadError(code, text);
+}
+
+void FailEntry(int code, const std::string& archive, const std::string& entry,
+               const std::string& detail) {
+    const std::string where = "\"" + entry + "\" v archivu \"" + archive + "\"";
+    if (code == 11015) {
+        throw EZipReadError(code, "Položka " + where + " je poškozená: " + detail + ".");
+    }
+    if (code == 10103) {
+        throw EZipReadError(code, "Archiv \"" + archive + "\" nelze číst (položka \"" + entry +
+                                      "\"): " + detail + ".");
+    }
+    throw EZipReadError(code, "Položku " + where + " nelze přečíst: " + detail + ".");
+}
+
+std::string SystemErrorText(int error) {
+    return std::generic_category().message(error);
+}
+
+}  // namespace sejfko::zipread

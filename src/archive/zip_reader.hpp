@@ -1,0 +1,94 @@
+#pragma once
+// Reading zip archives (PKWARE APPNOTE): the central directory, Zip64 included, and the data of
+// single entries with their CRC-32 checked. Used to re-read an archive just written, and by the
+// `list` and `verify` commands.
+//
+// Any bytes may be handed in: a damaged or hostile archive ends in EZipReadError, never in a
+// crash, a huge allocation or an endless loop. Memory stays bounded: the directory is streamed
+// through a fixed buffer (only the entries themselves are kept), entry data through fixed
+// buffers, whatever the sizes (entries over 4 GiB too).
+//
+// Error codes (EZipReadError::Code), each with a Czech message naming the archive and, for the
+// data of an entry, the entry:
+//   10103  the archive cannot be opened or read (missing, not a regular file, I/O error)
+//   10201  no end-of-central-directory record: not a zip archive, or cut off at its end
+//   10202  the central directory is damaged or cut off, or spans several disks
+//   10203  a Zip64 record, locator or extra field is missing or damaged
+//   11013  the data of an entry cannot be read: bad local header, cut off, damaged compressed
+//          data, encrypted, or a compression method other than stored (0) and deflate (8)
+//   11015  the data of an entry does not match its directory entry: CRC-32 or size
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/zip_read_file.hpp"
+#include "platform/exceptions.hpp"
+
+namespace sejfko {
+
+class EZipReadError : public Exception {
+public:
+    EZipReadError(int code, const std::string& message) : Exception(message), Code(code) {}
+    int Code;
+};
+
+// One central directory entry, sizes and offset already taken from Zip64 fields.
+struct TZipDirEntry {
+    std::string Name;   // bytes as stored ("/" separators; UTF-8 when Utf8)
+    bool Utf8 = false;  // general purpose bit 11
+    uint16_t VersionMadeBy = 0;
+    uint16_t VersionNeeded = 0;
+    uint16_t Flags = 0;
+    uint16_t Method = 0;
+    uint32_t DosDateTime = 0;  // MS-DOS packed, date in the high 16 bits
+    uint32_t Crc32 = 0;
+    uint64_t CompressedSize = 0;
+    uint64_t UncompressedSize = 0;
+    uint16_t InternalAttributes = 0;
+    uint32_t ExternalAttributes = 0;
+    uint64_t LocalHeaderOffset = 0;
+    // Seconds since the epoch: from the extended timestamp (0x5455) when it has one, else from
+    // the DOS stamp read as local time; empty when neither is a valid time.
+    std::optional<int64_t> ModifiedUnix;
+    std::string Comment;
+
+    bool IsDirectory() const { return !Name.empty() && Name.back() == '/'; }
+};
+
+// Receives an entry's uncompressed data, chunk by chunk in order.
+using TZipDataSink = std::function<void(const char* data, std::size_t size)>;
+
+class TZipReader {
+public:
+    TZipReader() = default;
+    TZipReader(const TZipReader&) = delete;
+    TZipReader& operator=(const TZipReader&) = delete;
+
+    // Opens the archive and reads its whole central directory. Throws EZipReadError (10103,
+    // 10201, 10202, 10203); the reader is then closed and holds no entries.
+    void Open(const std::string& path);
+    void Close();
+    bool IsOpen() const;
+
+    const std::string& Path() const { return FPath; }
+    const std::vector<TZipDirEntry>& Entries() const { return FEntries; }
+    // The archive comment (bytes as stored).
+    const std::string& Comment() const { return FComment; }
+
+    // Streams the uncompressed data of `entry` (one of Entries()) to `sink`, then checks its
+    // size and CRC-32 against the directory. Throws EZipReadError 11013 or 11015 (or 10103 on
+    // an I/O error); whatever `sink` throws passes through. The data seen by `sink` before a
+    // failure is not to be trusted.
+    void ExtractTo(const TZipDirEntry& entry, const TZipDataSink& sink) const;
+
+private:
+    std::string FPath;
+    std::vector<TZipDirEntry> FEntries;
+    std::string FComment;
+    TZipReadFile FFile;
+};
+
+}  // namespace sejfko
