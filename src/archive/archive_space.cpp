@@ -1,0 +1,86 @@
+#include "archive/archive_space.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/file_system.hpp"
+#include "platform/locale_format.hpp"
+
+namespace sejfko {
+
+namespace {
+
+bool CountsAsFile(const TDirectoryEntry& entry) {
+    return entry.Kind == TEntryKind::Regular ||
+           (entry.Kind == TEntryKind::Symlink && entry.Target == TEntryKind::Regular);
+}
+
+// Depth first; only the entries of the directory being listed are held at a time.
+int64_t DirectorySize(const std::string& directory) {
+    std::vector<TDirectoryEntry> entries;
+    if (!ListDirectory(directory, entries)) {
+        return 0;
+    }
+    const std::string prefix = IncludeTrailingPathDelimiter(directory);
+    int64_t total = 0;
+    for (const TDirectoryEntry& entry : entries) {
+        if (entry.Kind == TEntryKind::Directory) {
+            total += DirectorySize(prefix + entry.Name);
+        } else if (CountsAsFile(entry)) {
+            total += entry.Size;
+        }
+    }
+    return total;
+}
+
+}  // namespace
+
+int64_t SelectionSize(const std::vector<std::string>& files) {
+    int64_t total = 0;
+    for (const std::string& file : files) {
+        const TFileStatus status = GetFileStatus(file);
+        if (status.Kind == TEntryKind::Directory) {
+            total += DirectorySize(file);
+        } else if (status.Kind == TEntryKind::Regular) {
+            total += status.Size;
+        }
+    }
+    return total;
+}
+
+std::string FormatByteCount(double value) {
+    const char decimal = UserLocale().DecimalSeparator();
+    const std::string group = decimal == ',' ? "\xC2\xA0" : ",";
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.2f", std::fabs(value));
+    const std::string text = digits;
+    const std::size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    std::string out = value < 0 ? "-" : "";
+    for (std::size_t index = 0; index < whole.size(); ++index) {
+        if (index > 0 && (whole.size() - index) % 3 == 0) {
+            out += group;
+        }
+        out += whole[index];
+    }
+    out += decimal;
+    out += text.substr(point + 1);
+    return out;
+}
+
+std::string VolumeLabel(const std::string& path) {
+    const std::string directory = ExtractFileDir(path);
+    return directory.empty() ? path : directory;
+}
+
+std::string TempSpaceMessage(const std::string& volume, double shortfall) {
+    return "Není dostatek místa pro dočasné soubory na disku '" + volume + "'! Uvolněte alespoň " +
+           FormatByteCount(shortfall) + " bytů.";
+}
+
+std::string DestinationSpaceMessage(const std::string& volume, double shortfall) {
+    return "Nedostatek místa pro zálohovací soubor na disku '" + volume + "'! Uvolněte alespoň " +
+           FormatByteCount(shortfall) + " bytů.";
+}
+
+}  // namespace sejfko

@@ -1,0 +1,314 @@
+#include "archive/backup_job.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+
+#include "archive/archive_naming.hpp"
+#include "archive/archive_space.hpp"
+#include "archive/zip_archiver.hpp"
+#include "platform/clock.hpp"
+#include "platform/exceptions.hpp"
+#include "platform/file_system.hpp"
+#include "platform/temp_file.hpp"
+
+namespace sejfko {
+
+std::atomic<int32_t> RunningJobs{0};
+
+namespace {
+
+constexpr const char* BuildFailureText = "Chyba při zálohování.";
+constexpr const char* NothingToArchiveText = "Nebyly nalezeny žádné soubory k zálohování.";
+constexpr const char* NoArchiveText = "Archiv nebyl vytvořen.";
+constexpr const char* TerminateText = "Terminate backup";
+
+// The job's unit-level values: written by the job's thread, read by front ends after the job.
+std::mutex GStateLock;
+std::string GLastMessage;
+std::vector<std::string> GSkippedFiles;
+TOverwriteConfirmation GConfirmation;
+std::string GEngineDirectory;
+
+void SetLastMessage(const std::string& text) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GLastMessage = text;
+}
+
+std::string CurrentEngineDirectory() {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    return GEngineDirectory;
+}
+
+std::string BuildFailure(const std::string& reason) {
+    return std::string(BuildFailureText) + "\n\r(" + reason + ")";
+}
+
+// What the add step produced, as the job judges it (fatal engine errors, a stop and a missing
+// archive fail the run; skipped files do not).
+struct TAddOutcome {
+    bool Failed = false;
+    std::string Reason;
+    std::vector<std::string> Skipped;
+};
+
+TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::string& tempName,
+                         TProgressObject& progress) {
+    TAddOutcome outcome;
+    std::string engineFailure;  // the first fatal message the engine sent
+    {
+        TZipArchiver zip;
+        zip.Unattended = true;
+        zip.DLLDirectory = CurrentEngineDirectory();
+        zip.OnTotalProgress = [&progress](TZipArchiver* sender, uint64_t totalSize,
+                                          int32_t perCent) {
+            progress.ZipTotalProgress(sender, totalSize, perCent);
+        };
+        zip.OnMessage = [&engineFailure](TZipArchiver*, int32_t errCode, const std::string& text) {
+            const int32_t code = errCode & 0xFF;
+            if (errCode != 0 && code != zecSkipped && engineFailure.empty()) {
+                engineFailure = text;
+            }
+        };
+        zip.AddOptions = TAddOptions{AddDirNames, AddHiddenFiles};
+        zip.SetZipFileName(tempName);
+        zip.FSpecArgs.clear();
+        for (const std::string& file : files) {
+            if (DirectoryExists(file)) {
+                zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(file) + "*.*");
+            } else {
+                zip.FSpecArgs.push_back(file);
+            }
+        }
+        zip.Add();
+        progress.Finish();
+        outcome.Skipped = zip.SkippedFiles();
+        const int32_t errorCode = zip.ErrorCode();
+        if (progress.StopRequested()) {
+            outcome.Failed = true;
+            outcome.Reason = TerminateText;
+        } else if (files.empty() || errorCode == zaeNothingToAdd || errorCode == zecNothingToDo) {
+            outcome.Failed = true;
+            outcome.Reason = NothingToArchiveText;
+        } else if (errorCode != 0 && errorCode != zecSkipped) {
+            outcome.Failed = true;
+            outcome.Reason = !engineFailure.empty() ? engineFailure : zip.ErrorMessage();
+        }
+    }
+    if (!outcome.Failed && !FileExists(tempName)) {
+        outcome.Failed = true;
+        outcome.Reason = !engineFailure.empty() ? engineFailure : NoArchiveText;
+    }
+    return outcome;
+}
+
+}  // namespace
+
+TProgressObject::TProgressObject(TBackupProgressEvent onProgress)
+    : FOnProgress(std::move(onProgress)) {
+    bool ignored = false;
+    Call(0, ignored);
+}
+
+void TProgressObject::ZipTotalProgress(const void* /*sender*/, uint64_t /*totalSize*/,
+                                       int32_t perCent) {
+    bool abort = false;
+    Call(perCent, abort);
+    if (abort) {
+        FStopRequested = true;
+        throw Exception(TerminateText);
+    }
+}
+
+void TProgressObject::Finish() {
+    bool ignored = false;
+    Call(100, ignored);
+}
+
+void TProgressObject::Call(int32_t percent, bool& abort) const {
+    if (FOnProgress) {
+        FOnProgress(percent, abort);
+    }
+}
+
+std::string LastMessage() {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    return GLastMessage;
+}
+
+void GetLastMessage(std::string& text) {
+    text = LastMessage();
+}
+
+std::vector<std::string> LastSkippedFiles() {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    return GSkippedFiles;
+}
+
+void SetOverwriteConfirmation(TOverwriteConfirmation confirmation) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GConfirmation = std::move(confirmation);
+}
+
+void SetZipEngineDirectory(const std::string& directory) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GEngineDirectory = directory;
+}
+
+namespace {
+
+// Step 12 on every path once the job has counted itself in: the temporary archive goes and the
+// counter comes back down.
+class TJobCleanup {
+public:
+    ~TJobCleanup() {
+        if (!TempName.empty() && GetFileStatus(TempName, false).Kind != TEntryKind::Missing) {
+            DeleteFile(TempName);
+        }
+        if (RunningJobs.fetch_sub(1) <= 0) {
+            RunningJobs = 0;
+        }
+    }
+    std::string TempName;
+};
+
+bool ConfirmOverwrite(const std::string& archiveName) {
+    TOverwriteConfirmation confirmation;
+    {
+        std::lock_guard<std::mutex> guard(GStateLock);
+        confirmation = GConfirmation;
+    }
+    return confirmation &&
+           confirmation("Soubor zálohy '" + archiveName + "' již existuje. Chcete jej přepsat?");
+}
+
+// Step 4; an empty optional after setting the failure text.
+std::optional<std::string> ArchiveName(const std::string& destination, bool full) {
+    if (!IsDirectoryDestination(destination)) {
+        return destination;
+    }
+    if (destination.empty()) {
+        ForceDirectories(destination);  // raises its own error, which leaves the job
+    }
+    try {
+        ForceDirectories(destination);
+    } catch (const EOSError&) {
+        // judged below by what exists
+    }
+    if (!DirectoryExists(destination)) {
+        SetLastMessage("Chyba vytvoření složky pro zálohování '" + destination + "'.");
+        return std::nullopt;
+    }
+    return GenerateArchiveName(AbsolutePath(destination), Now(), full);
+}
+
+std::string SkippedLine(std::size_t count) {
+    return "\nNěkteré soubory nebylo možné zálohovat: " + std::to_string(count);
+}
+
+// Archives are private like the rest of the backup data.
+void MakePrivate(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::permissions(
+        path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+        std::filesystem::perm_options::replace, ignored);
+}
+
+}  // namespace
+
+bool DoBackup(const std::vector<std::string>& Files, const std::string& Destination, bool Full,
+              bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite) {
+    {
+        std::lock_guard<std::mutex> guard(GStateLock);
+        GLastMessage.clear();
+        GSkippedFiles.clear();
+    }
+    int32_t idle = 0;
+    if (!RunningJobs.compare_exchange_strong(idle, 1)) {
+        SetLastMessage("Sejfko právě probíhá.");
+        return false;
+    }
+    TJobCleanup cleanup;
+
+    const std::optional<std::string> archiveName = ArchiveName(Destination, Full);
+    if (!archiveName) {
+        return false;
+    }
+
+    // An existing archive is never deleted here: the final rename replaces it, so a failed
+    // build leaves it as it was.
+    if (GetFileStatus(*archiveName, false).Kind != TEntryKind::Missing) {
+        if (AskOverwrite) {
+            if (!ConfirmOverwrite(*archiveName)) {
+                SetLastMessage("Záloha skončila neúspěsně.");
+                return false;
+            }
+        } else if (!Overwrite) {
+            SetLastMessage("Soubor zálohy '" + *archiveName +
+                           "' již existuje. Záloha skončila neúspěšně.");
+            return false;
+        }
+    }
+
+    // The temporary archive lives beside its destination: the space check below is for the
+    // volume that keeps the archive and the final step is a rename within one directory.
+    const std::string archiveDirectory = ExtractFileDir(*archiveName);
+    cleanup.TempName = CreateUniqueTempFile(archiveDirectory.empty() ? "." : archiveDirectory);
+    DeleteFile(cleanup.TempName);
+    const std::string& tempName = cleanup.TempName;
+
+    const int64_t selectionSize = SelectionSize(Files);
+    const int64_t tempFree = FreeSpace(ExtractFileDir(tempName));
+    if (tempFree >= 0 && static_cast<double>(selectionSize) / 2.0 > static_cast<double>(tempFree)) {
+        SetLastMessage(TempSpaceMessage(
+            VolumeLabel(tempName),
+            static_cast<double>(selectionSize) / 2.0 - static_cast<double>(tempFree)));
+        return false;
+    }
+
+    TAddOutcome outcome;
+    try {
+        TProgressObject progress(OnProgress);
+        outcome = BuildArchive(Files, tempName, progress);
+    } catch (const std::exception& error) {
+        outcome.Failed = true;
+        outcome.Reason = error.what();
+    }
+    if (outcome.Failed) {
+        SetLastMessage(BuildFailure(outcome.Reason));
+        return false;
+    }
+
+    if (!SameVolume(*archiveName, tempName)) {
+        const int64_t free = FreeSpace(archiveDirectory);
+        const int64_t size = OnDiskSize(tempName);
+        if (free >= 0 && size > free) {
+            SetLastMessage(DestinationSpaceMessage(VolumeLabel(*archiveName),
+                                                   static_cast<double>(size - free)));
+            return false;
+        }
+    }
+
+    MakePrivate(tempName);
+    try {
+        MoveFile(tempName, *archiveName);
+    } catch (const std::exception&) {
+        SetLastMessage("Chyba při kopírování souboru '" + tempName + "' do '" + *archiveName +
+                       "'.");
+        return false;
+    }
+    SyncDirectory(archiveDirectory.empty() ? "." : archiveDirectory);
+
+    std::string result = "Záloha byla úspěšně dokončena.";
+    if (!outcome.Skipped.empty()) {
+        result += SkippedLine(outcome.Skipped.size());
+    }
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GSkippedFiles = std::move(outcome.Skipped);
+    GLastMessage = std::move(result);
+    return true;
+}
+
+}  // namespace sejfko

@@ -1,0 +1,80 @@
+#pragma once
+// The archive job: turns one list of files and directories into one ".fbk" archive.
+//
+// DoBackup builds the archive as a hidden ".fbk" temporary file in the destination directory
+// through the archive component (TZipArchiver), checks free space before and after, and renames
+// the finished file into place, so an existing archive of the same name is only ever replaced by
+// a complete new one. Every run that ends normally leaves one result text (GetLastMessage) and
+// returns true only when the archive is in place. Meant for one calling thread at a time (the
+// worker); a second job started while one runs is refused with "Sejfko právě probíhá.".
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sejfko {
+
+// The caller's progress callback: `Percent` as the job reports it (0 first, the component's
+// values, -1 at the end of the engine's batch, 100 last); set `Abort` to ask for a stop.
+using TBackupProgressEvent = std::function<void(int32_t Percent, bool& Abort)>;
+
+// Relays the archive component's total progress to the caller for one run.
+class TProgressObject {
+public:
+    // Stores the callback and calls it with 0 (its Abort answer is ignored).
+    explicit TProgressObject(TBackupProgressEvent onProgress);
+    // Passes `perCent` unchanged; throws Exception("Terminate backup") when the callback asks
+    // for a stop. `sender` and `totalSize` are not used.
+    void ZipTotalProgress(const void* sender, uint64_t totalSize, int32_t perCent);
+    // Calls the callback with 100 (its Abort answer is ignored).
+    void Finish();
+    // True once the callback has asked for a stop during ZipTotalProgress.
+    bool StopRequested() const { return FStopRequested; }
+
+private:
+    void Call(int32_t percent, bool& abort) const;
+
+    TBackupProgressEvent FOnProgress;
+    bool FStopRequested = false;
+};
+
+// Jobs in progress (0 or 1).
+extern std::atomic<int32_t> RunningJobs;
+
+// The result text of the most recent job (empty before the first and while one runs).
+std::string LastMessage();
+void GetLastMessage(std::string& text);
+// Names of the files the engine left out of the most recent job's archive (they vanished or
+// could not be read); the job still succeeds without them.
+std::vector<std::string> LastSkippedFiles();
+
+// Answers the question "Soubor zálohy '%s' již existuje. Chcete jej přepsat?" for AskOverwrite;
+// true replaces the archive. A front end with dialogs installs one; without one the answer is no.
+using TOverwriteConfirmation = std::function<bool(const std::string& question)>;
+void SetOverwriteConfirmation(TOverwriteConfirmation confirmation);
+
+// Where the archive component looks for the engine library first (its DLLDirectory). Empty, the
+// default, leaves the search to the component: the program's directory, the installed library
+// directory, the system. Tests point it at the build's engine or at an empty directory.
+void SetZipEngineDirectory(const std::string& directory);
+
+// Archives `Files` (files or directories; a directory with all its subdirectories) into
+// `Destination`: a directory (it exists as one, ends with a separator, or its last component has
+// no "."), which is created when missing and receives "Backup_yyyymmdd_hhmm[_full].fbk" for the
+// installed clock's minute or the next minute free of both kinds; otherwise the archive name
+// itself. An existing archive of that name is replaced (by the final rename) when `AskOverwrite`
+// and the confirmation answers yes, or when `Overwrite` without asking; otherwise the job fails.
+// Returns true when the archive is in place. Fails (false, text in LastMessage) when another job
+// runs, the directory cannot be created, the archive exists and may not be replaced, space is
+// short, the engine reports a fatal error or writes no archive, the callback asks for a stop
+// ("Chyba při zálohování.\n\r(...)"), or the rename fails. Files the engine skips do not fail
+// the job: the text then has a second line "Některé soubory nebylo možné zálohovat: N" (joined
+// with "\n") and LastSkippedFiles names them. Errors outside the archive build (an empty
+// `Destination`, a temporary file that cannot be created) propagate to the caller with
+// LastMessage left empty; the temporary file is removed and RunningJobs restored on every path.
+bool DoBackup(const std::vector<std::string>& Files, const std::string& Destination, bool Full,
+              bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite);
+
+}  // namespace sejfko
