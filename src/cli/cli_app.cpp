@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "cli/config_command.hpp"
+#include "cli/list_command.hpp"
 #include "cli/status_command.hpp"
+#include "cli/verify_command.hpp"
 #include "config/ini_file.hpp"
 #include "config/options.hpp"
 #include "platform/data_directory.hpp"
@@ -22,6 +24,10 @@ constexpr const char* UsageText =
     "      vypíše nastavení a stav zálohování\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] config \"KLÍČ\" [HODNOTA]\n"
     "      vypíše nebo nastaví jednu hodnotu (klíče jako v Options.ini, např. \"Backup count\")\n"
+    "  sejfko-cli list ARCHIV\n"
+    "      vypíše položky archivu zip (velikost, komprimovaná velikost, datum, CRC, název)\n"
+    "  sejfko-cli verify ARCHIV...\n"
+    "      ověří CRC všech položek archivů\n"
     "\n"
     "Volby:\n"
     "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
@@ -81,6 +87,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (line.Command.empty()) {
         err << UsageText;
         return 2;
+    }
+    // The archive commands need no options.
+    if (line.Command == "list") {
+        return RunListCommand(line.Arguments, out, err);
+    }
+    if (line.Command == "verify") {
+        return RunVerifyCommand(line.Arguments, out, err);
     }
     if (line.Command != "status" && line.Command != "config") {
         err << "Neznámý příkaz \"" << line.Command << "\".\n\n" << UsageText;

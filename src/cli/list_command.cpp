@@ -1,0 +1,67 @@
+#include "cli/list_command.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "archive/zip_reader.hpp"
+
+namespace sejfko {
+
+namespace {
+
+// "yyyy-mm-dd hh:mm:ss" of the stamp's fields as stored, valid or not.
+std::string FormatDosStamp(uint32_t stamp) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (stamp >> 25),
+                  (stamp >> 21) & 0x0F, (stamp >> 16) & 0x1F, (stamp >> 11) & 0x1F,
+                  (stamp >> 5) & 0x3F, (stamp & 0x1F) * 2);
+    return text;
+}
+
+}  // namespace
+
+std::string PrintableName(const std::string& name) {
+    std::string result = name;
+    for (char& c : result) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return result;
+}
+
+int RunListCommand(const std::vector<std::string>& arguments, std::ostream& out,
+                   std::ostream& err) {
+    if (arguments.size() != 1) {
+        err << "Příkaz list vyžaduje právě jeden archiv.\n";
+        return 2;
+    }
+    TZipReader reader;
+    try {
+        reader.Open(arguments[0]);
+    } catch (const EZipReadError& error) {
+        err << error.what() << "\n";
+        return 1;
+    }
+    out << "      Velikost  Komprimováno  Datum a čas          CRC-32    Název\n";
+    uint64_t size = 0;
+    uint64_t compressed = 0;
+    char line[96];
+    for (const TZipDirEntry& entry : reader.Entries()) {
+        std::snprintf(line, sizeof line, "%14" PRIu64 "%14" PRIu64 "  %s  %08" PRIx32 "  ",
+                      entry.UncompressedSize, entry.CompressedSize,
+                      FormatDosStamp(entry.DosDateTime).c_str(), entry.Crc32);
+        out << line << PrintableName(entry.Name) << "\n";
+        size += entry.UncompressedSize;
+        compressed += entry.CompressedSize;
+    }
+    out << "Položek: " << reader.Entries().size() << ", velikost: " << size
+        << " B, komprimováno: " << compressed << " B\n";
+    if (!reader.Comment().empty()) {
+        out << "Komentář: " << PrintableName(reader.Comment()) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace sejfko
