@@ -5,6 +5,7 @@
 
 #include "cli/config_command.hpp"
 #include "cli/list_command.hpp"
+#include "cli/pack_command.hpp"
 #include "cli/status_command.hpp"
 #include "cli/verify_command.hpp"
 #include "config/ini_file.hpp"
@@ -28,6 +29,8 @@ constexpr const char* UsageText =
     "      vypíše položky archivu zip (velikost, komprimovaná velikost, datum, CRC, název)\n"
     "  sejfko-cli verify ARCHIV...\n"
     "      ověří CRC všech položek archivů\n"
+    "  sejfko-cli pack CÍL CESTA...\n"
+    "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu)\n"
     "\n"
     "Volby:\n"
     "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
@@ -94,6 +97,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (line.Command == "verify") {
         return RunVerifyCommand(line.Arguments, out, err);
+    }
+    if (line.Command == "pack") {
+        return RunPackCommand(line.Arguments, out, err, IsTerminalStream(err));
     }
     if (line.Command != "status" && line.Command != "config") {
         err << "Neznámý příkaz \"" << line.Command << "\".\n\n" << UsageText;

@@ -1,0 +1,21 @@
+#pragma once
+// `sejfko-cli pack DEST PATH...`: runs the archive job on the given files and directories into
+// DEST (a directory receiving a generated "Backup_..._full.fbk", or an archive name), as the
+// worker does: complete, replacing an archive of the same name without asking.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sejfko {
+
+// `arguments` are DEST and the paths. Progress goes to `err`: a bar redrawn in place when
+// `errIsTerminal`, else one line per ten percent. The job's result text goes to `out`. Returns
+// 0 on success, 1 when the job fails, 2 for too few arguments.
+// True when `err` is the process's standard error and that is a terminal.
+bool IsTerminalStream(const std::ostream& err);
+
+int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                   bool errIsTerminal);
+
+}  // namespace sejfko
