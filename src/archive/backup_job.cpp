@@ -58,6 +58,7 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
                          TProgressObject& progress) {
     TAddOutcome outcome;
     std::string engineFailure;  // the first fatal message the engine sent
+    int32_t addedCount = 0;
     {
         TZipArchiver zip;
         zip.Unattended = true;
@@ -84,6 +85,7 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         }
         zip.Add();
         progress.Finish();
+        addedCount = zip.AddedCount();
         outcome.Skipped = zip.SkippedFiles();
         const int32_t errorCode = zip.ErrorCode();
         if (progress.StopRequested()) {
@@ -98,8 +100,11 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         }
     }
     if (!outcome.Failed && !FileExists(tempName)) {
+        // Without an error, an engine that added nothing and wrote nothing found nothing.
         outcome.Failed = true;
-        outcome.Reason = !engineFailure.empty() ? engineFailure : NoArchiveText;
+        outcome.Reason = !engineFailure.empty() ? engineFailure
+                         : addedCount == 0      ? NothingToArchiveText
+                                                : NoArchiveText;
     }
     return outcome;
 }
