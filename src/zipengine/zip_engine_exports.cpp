@@ -1,4 +1,5 @@
-// The library's entry points.
+// The library's entry points. Nothing may escape them as an exception: the caller is C.
+#include "zipengine/zip_batch.hpp"
 #include "zipengine/zip_engine_api.h"
 
 int32_t GetZipEngineVersion(void) {
@@ -10,6 +11,13 @@ int32_t GetZipEnginePrivVersion(void) {
 }
 
 int32_t ZipEngineExec(TZipCommand* command) {
-    (void)command;
-    return -1;
+    if (command == nullptr) {
+        return -1;
+    }
+    try {
+        sejfko::zipengine::TZipBatch batch(*command);
+        return batch.Run();
+    } catch (...) {
+        return -1;
+    }
 }

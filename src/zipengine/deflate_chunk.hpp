@@ -1,0 +1,23 @@
+#pragma once
+// One piece of a file's data, compressed independently. Pieces of one file joined in order form
+// a single valid deflate stream: every piece but the last ends without the final-block bit and is
+// padded to a byte boundary with an empty stored block. Safe to call from any thread.
+
+#include <cstdint>
+#include <vector>
+
+namespace sejfko::zipengine {
+
+// The libdeflate level (1..12) used for the command's level 1..9.
+int DeflateLevel(int commandLevel);
+
+// Compresses `input` at libdeflate level `level` into `output` (replaced). With `last` false the
+// result is joinable (see above). Returns false only when the compressor cannot be had (memory).
+bool CompressChunk(const std::vector<uint8_t>& input, int level, bool last,
+                   std::vector<uint8_t>& output);
+
+// Clears the final-block bit of a complete raw deflate stream and appends an empty stored block,
+// so that another stream may follow. Returns false when `data` is not a complete deflate stream.
+bool MakeJoinable(std::vector<uint8_t>& data);
+
+}  // namespace sejfko::zipengine

@@ -1,0 +1,192 @@
+#include "zipengine/file_walker.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace sejfko::zipengine {
+
+namespace {
+
+bool HasWildcard(std::string_view text) {
+    return text.find_first_of("*?") != std::string_view::npos;
+}
+
+std::string Join(const std::string& dir, std::string_view name) {
+    if (dir.empty()) {
+        return std::string(name);
+    }
+    std::string path = dir;
+    if (path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    return path;
+}
+
+std::string_view BaseName(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Drops empty, "." and ".." components, so no stored name can climb out of the folder the
+// archive is unpacked in.
+std::string CleanName(std::string_view path) {
+    std::string out;
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t end = path.find('/', i);
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        const std::string_view part = path.substr(i, end - i);
+        if (!part.empty() && part != "." && part != "..") {
+            if (!out.empty()) {
+                out += '/';
+            }
+            out += part;
+        }
+        i = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool WildMatch(std::string_view pattern, std::string_view name) {
+    if (pattern == "*.*") {
+        return true;
+    }
+    size_t p = 0;
+    size_t n = 0;
+    size_t starP = std::string_view::npos;
+    size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+TFileWalker::TFileWalker(TWalkOptions options) : FOptions(std::move(options)) {}
+
+void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir) {
+    const std::string root = rootDir != nullptr ? rootDir : "";
+    const std::string_view base = BaseName(spec);
+    if (HasWildcard(base)) {
+        std::string dir(spec.substr(0, spec.size() - base.size()));
+        if (dir.size() > 1 && dir.back() == '/') {
+            dir.pop_back();
+        }
+        WalkDirectory(dir, base, recurse, root);
+        return;
+    }
+    const std::string path(spec);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return;  // nothing matches a missing name
+    }
+    if (S_ISDIR(st.st_mode)) {
+        WalkDirectory(path, "*", recurse, root);
+    } else if (S_ISREG(st.st_mode) &&
+               !(st.st_dev == FOptions.SkipDevice && st.st_ino == FOptions.SkipInode) &&
+               !Excluded(path, BaseName(path))) {
+        AddFile(path, static_cast<uint64_t>(st.st_size), root);
+    }
+}
+
+void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern, bool recurse,
+                                const std::string& root) {
+    DIR* handle = opendir(dir.empty() ? "." : dir.c_str());
+    if (handle == nullptr) {
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(handle)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        if (!FOptions.IncludeHidden && name.front() == '.') {
+            continue;
+        }
+        names.emplace_back(name);
+    }
+    closedir(handle);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = Join(dir, name);
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) {
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            // Read through to files; never into directories (no loops).
+            if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                continue;
+            }
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (recurse) {
+                WalkDirectory(path, pattern, recurse, root);
+            }
+        } else if (S_ISREG(st.st_mode) && WildMatch(pattern, name) &&
+                   !(st.st_dev == FOptions.SkipDevice && st.st_ino == FOptions.SkipInode) &&
+                   !Excluded(path, name)) {
+            AddFile(path, static_cast<uint64_t>(st.st_size), root);
+        }
+    }
+}
+
+void TFileWalker::AddFile(const std::string& path, uint64_t size, const std::string& root) {
+    std::string stored = StoredName(path, root);
+    if (stored.empty() || !FStored.insert(stored).second) {
+        return;  // a second spec naming the same file adds nothing
+    }
+    FTotal += size;
+    FItems.push_back(TWalkItem{path, std::move(stored), size});
+}
+
+bool TFileWalker::Excluded(const std::string& path, std::string_view name) const {
+    return std::any_of(FOptions.Excludes.begin(), FOptions.Excludes.end(),
+                       [&](const std::string& pattern) {
+                           return WildMatch(pattern, path) || WildMatch(pattern, name);
+                       });
+}
+
+std::string TFileWalker::StoredName(const std::string& path, const std::string& root) const {
+    if (FOptions.JunkDirs) {
+        return std::string(BaseName(path));
+    }
+    if (!root.empty()) {
+        std::string prefix = root;
+        if (prefix.back() != '/') {
+            prefix += '/';
+        }
+        if (path.compare(0, prefix.size(), prefix) == 0) {
+            return CleanName(std::string_view(path).substr(prefix.size()));
+        }
+    }
+#ifdef _WIN32
+    if (path.size() >= 2 && path[1] == ':') {
+        return CleanName(std::string_view(path).substr(2));
+    }
+#endif
+    return CleanName(path);
+}
+
+}  // namespace sejfko::zipengine

@@ -1,0 +1,121 @@
+// The engine library through its C entry points, loaded as the archive component loads it.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <numeric>
+
+#include "support/temp_dir.hpp"
+#include "zipengine/engine_harness.hpp"
+
+namespace sejfko::test {
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+class TZipEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(Engine.Exec, nullptr) << dlerror();
+        Dir.WriteFile("src/b.txt", std::string(10, 'b'));
+        Dir.WriteFile("src/a/empty", "");
+        Dir.WriteFile("src/a/big.bin", std::string(5u << 20, 'x'));  // two pieces
+        Archive = Dir / "out.zip";
+    }
+    TTempDir Dir;
+    TEngineRun Engine;
+    std::string Archive;
+};
+
+TEST_F(TZipEngineTest, ReportsVersion173) {
+    ASSERT_NE(Engine.Version, nullptr);
+    EXPECT_EQ(Engine.Version(), 173);
+}
+
+TEST_F(TZipEngineTest, CallbacksComeInArchiveOrderWithMatchingSums) {
+    ASSERT_EQ(Engine.Run(Archive, {{Dir / "src/*.*", true}}), 3);
+    const auto& calls = Engine.Calls;
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.front().Action, zacSize);
+    EXPECT_EQ(calls.front().Size, (5u << 20) + 10u);
+    EXPECT_EQ(calls.back().Action, zacEndOfBatch);
+    // Depth first, byte order: "a" sorts before "b.txt", "big.bin" before "empty".
+    std::vector<std::string> items;
+    std::vector<uint64_t> announced;
+    std::vector<uint64_t> progressed;
+    std::vector<int> reports;
+    for (size_t i = 1; i + 1 < calls.size(); ++i) {
+        if (calls[i].Action == zacItem) {
+            items.push_back(calls[i].Text);
+            announced.push_back(calls[i].Size);
+            progressed.push_back(0);
+            reports.push_back(0);
+        } else {
+            ASSERT_EQ(calls[i].Action, zacProgress);
+            ASSERT_FALSE(items.empty()) << "progress before the first item";
+            progressed.back() += calls[i].Size;
+            ++reports.back();
+        }
+    }
+    EXPECT_EQ(items, (std::vector<std::string>{Dir / "src/a/big.bin", Dir / "src/a/empty",
+                                               Dir / "src/b.txt"}));
+    EXPECT_EQ(progressed, announced);
+    EXPECT_GE(reports[0], 2);  // per piece
+    EXPECT_GE(*std::min_element(reports.begin(), reports.end()), 1);
+    EXPECT_TRUE(Exists(Archive));
+}
+
+class TZipEngineStopTest : public TZipEngineTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(TZipEngineStopTest, MinusOneFromAnyCallbackStopsAndRemovesTheArchive) {
+    const int32_t stopAt = GetParam();
+    Engine.Hook = [&](const TCallbackCall& call) { return call.Action == stopAt ? -1 : 0; };
+    EXPECT_LT(Engine.Run(Archive, {{Dir / "src/*.*", true}}), 0);
+    EXPECT_FALSE(Exists(Archive));
+    ASSERT_FALSE(Engine.Calls.empty());
+    EXPECT_EQ(Engine.Calls.back().Action, stopAt) << "a callback after the stop";
+}
+
+INSTANTIATE_TEST_SUITE_P(Actions, TZipEngineStopTest,
+                         ::testing::Values(zacSize, zacItem, zacProgress, zacEndOfBatch));
+
+TEST_F(TZipEngineTest, NothingMatchedMakesNoArchiveAndKeepsAnExistingOne) {
+    Dir.WriteFile("out.zip", "old");
+    EXPECT_EQ(Engine.Run(Archive, {{Dir / "src/*.none", true}, {Dir / "missing"}}), 0);
+    ASSERT_EQ(Engine.Calls.size(), 2u);
+    EXPECT_EQ(Engine.Calls[0].Action, zacSize);
+    EXPECT_EQ(Engine.Calls[0].Size, 0u);
+    EXPECT_EQ(Engine.Calls[1].Action, zacEndOfBatch);
+    EXPECT_EQ(ReadWholeFile(Archive), "old");
+}
+
+TEST_F(TZipEngineTest, UnusableCommandIsFatal) {
+    EXPECT_LT(Engine.Exec(nullptr), 0);
+    Engine.Command = TZipCommand{};
+    TZipCommand bad{};
+    bad.Caller = &Engine;
+    bad.Callback = [](TZipCallbackRecord* record) -> int32_t {
+        static_cast<TEngineRun*>(record->Caller)
+            ->Calls.push_back({record->ActionCode, record->ErrorCode, record->Size, record->Text});
+        return 0;
+    };
+    bad.ZipFileName = Archive.c_str();
+    bad.ArgCount = -1;
+    EXPECT_LT(Engine.Exec(&bad), 0);
+    ASSERT_EQ(Engine.Calls.size(), 1u);
+    EXPECT_EQ(Engine.Calls[0].Action, zacMessage);
+    EXPECT_EQ(Engine.Calls[0].Error, zecBadCommand);
+}
+
+TEST_F(TZipEngineTest, ArchiveThatCannotBeCreatedIsFatal) {
+    EXPECT_LT(Engine.Run(Dir / "no/such/dir/out.zip", {{Dir / "src/b.txt"}}), 0);
+    const auto messages = Engine.CallsOf(zacMessage);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].Error, zecWrite);
+    EXPECT_NE(messages[0].Text.find("out.zip"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sejfko::test
