@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -15,6 +16,7 @@
 
 #include "archive/backup_job.hpp"
 #include "platform/clock.hpp"
+#include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
 #include "support/temp_dir.hpp"
 
@@ -154,6 +156,19 @@ TEST_F(BackupJobEngine, ExistingArchiveIsReplacedOnlyByACompleteOne) {
     const std::string archive = Dir.WriteFile("out/zaloha.fbk", "old archive");
     ASSERT_TRUE(Run({Dir / "data"}, archive, true)) << LastMessage();
     EXPECT_EQ(Shell("unzip -tq " + Quote(archive)), 0);
+    EXPECT_TRUE(Leftovers(Dir / "out").empty());
+}
+
+TEST_F(BackupJobEngine, FailedRenameKeepsTheOldArchive) {
+    Dir.WriteFile("data/a.txt", "new content");
+    const std::string archive = Dir.WriteFile("out/zaloha.fbk", "old archive");
+    TScopedFault fault(FailUnder(archive, TFileOperation::Rename, EACCES));
+    EXPECT_FALSE(Run({Dir / "data"}, archive, true));
+    const std::string message = LastMessage();
+    const std::string prefix = "Chyba při kopírování souboru '" + (Dir / "out/.fbk");
+    EXPECT_EQ(message.rfind(prefix, 0), 0u) << message;
+    EXPECT_EQ(message.substr(message.size() - archive.size() - 8), "' do '" + archive + "'.");
+    EXPECT_EQ(ReadWholeFile(archive), "old archive");
     EXPECT_TRUE(Leftovers(Dir / "out").empty());
 }
 
