@@ -69,6 +69,10 @@ struct TWriterCase {
     std::optional<int64_t> Mtime;  // the extended timestamp, when the writer adds one
 };
 
+void PrintTo(const TWriterCase& value, std::ostream* out) {
+    *out << value.Label;
+}
+
 class ZipReaderWriters : public testing::TestWithParam<TWriterCase> {};
 
 TEST_P(ZipReaderWriters, EntriesDataAndCommentMatchWhatWasWritten) {
@@ -198,6 +202,10 @@ void Put32(std::string& bytes, std::size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         bytes[at + i] = static_cast<char>(value >> (8 * i));
     }
+}
+
+void PrintTo(const TDamageCase& value, std::ostream* out) {
+    *out << value.Label;
 }
 
 class ZipReaderDamage : public testing::TestWithParam<TDamageCase> {};
