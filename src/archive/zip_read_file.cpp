@@ -29,15 +29,25 @@ bool TZipReadFile::Open(const std::string& path) {
     if (FError != 0) {
         return false;
     }
-    // Non-blocking so that a FIFO cannot hang the open; refused right after by its type.
+    // Devices and FIFOs are refused before opening (opening alone may block or act on a
+    // device); non-blocking and checked again in case one is swapped in meanwhile.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        FError = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        FError = EINVAL;
+        return false;
+    }
     const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (handle < 0) {
         FError = errno;
         return false;
     }
-    struct stat st {};
-    if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
-        FError = S_ISREG(st.st_mode) ? errno : EINVAL;
+    const bool statted = ::fstat(handle, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        FError = statted ? EINVAL : errno;
         ::close(handle);
         return false;
     }
@@ -63,8 +73,8 @@ std::ptrdiff_t TZipReadFile::ReadAt(int64_t offset, void* buffer, std::size_t si
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got =
-            ::pread(FHandle, out + done, size - done, static_cast<off_t>(offset) + done);
+        const ssize_t got = ::pread(FHandle, out + done, size - done,
+                                    static_cast<off_t>(offset + static_cast<int64_t>(done)));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

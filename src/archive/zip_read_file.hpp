@@ -21,7 +21,7 @@ public:
     // regular file (EINVAL).
     bool Open(const std::string& path);
     // Reads up to `size` bytes at `offset`, short only at the end of the file: bytes read, or -1
-    // on a read error (Error() tells). Thread-compatible: concurrent calls need no lock.
+    // on a read error (Error() tells).
     std::ptrdiff_t ReadAt(int64_t offset, void* buffer, std::size_t size) const;
     void Close();
     bool IsOpen() const { return FHandle >= 0; }
