@@ -15,6 +15,8 @@
 
 namespace sejfko::zipengine {
 
+ssize_t (*GReadFileData)(int handle, void* data, size_t size) = ::read;
+
 namespace {
 
 // A file this close to 4 GiB gets the Zip64 field in its local header before its compressed size
@@ -44,7 +46,7 @@ private:
 ssize_t ReadFully(int handle, uint8_t* data, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = read(handle, data + done, size - done);
+        const ssize_t n = GReadFileData(handle, data + done, size - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }

@@ -14,6 +14,8 @@
 // A write failure or a -1 answer from the callback stops everything: the workers are joined, the
 // partial archive is deleted and the result is negative.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -29,6 +31,9 @@
 namespace sejfko::zipengine {
 
 constexpr size_t CHUNK_SIZE = 4u << 20;
+
+// Reads the files being archived (read(2)); tests put a failing reader here.
+extern ssize_t (*GReadFileData)(int handle, void* data, size_t size);
 
 // Thrown when the callback answered -1.
 struct EStopped {};
