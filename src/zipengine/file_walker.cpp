@@ -105,7 +105,7 @@ void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootD
     } else if (S_ISREG(st.st_mode) &&
                !(st.st_dev == FOptions.SkipDevice && st.st_ino == FOptions.SkipInode) &&
                !Excluded(path, BaseName(path))) {
-        AddFile(path, static_cast<uint64_t>(st.st_size), root);
+        AddFile(path, st, root);
     }
 }
 
@@ -147,18 +147,25 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
         } else if (S_ISREG(st.st_mode) && WildMatch(pattern, name) &&
                    !(st.st_dev == FOptions.SkipDevice && st.st_ino == FOptions.SkipInode) &&
                    !Excluded(path, name)) {
-            AddFile(path, static_cast<uint64_t>(st.st_size), root);
+            AddFile(path, st, root);
         }
     }
 }
 
-void TFileWalker::AddFile(const std::string& path, uint64_t size, const std::string& root) {
+void TFileWalker::AddFile(const std::string& path, const struct stat& st, const std::string& root) {
     std::string stored = StoredName(path, root);
-    if (stored.empty() || !FStored.insert(stored).second) {
-        return;  // a second spec naming the same file adds nothing
+    if (stored.empty()) {
+        return;
     }
-    FTotal += size;
-    FItems.push_back(TWalkItem{path, std::move(stored), size});
+    const auto [it, added] = FStored.try_emplace(stored, st.st_dev, st.st_ino);
+    if (!added) {
+        if (it->second != std::make_pair(st.st_dev, st.st_ino)) {
+            FClashes.push_back(path);
+        }
+        return;
+    }
+    FTotal += static_cast<uint64_t>(st.st_size);
+    FItems.push_back(TWalkItem{path, std::move(stored), static_cast<uint64_t>(st.st_size)});
 }
 
 bool TFileWalker::Excluded(const std::string& path, std::string_view name) const {

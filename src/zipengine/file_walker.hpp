@@ -2,12 +2,14 @@
 // Expands the command's specifications into the ordered list of files to archive. Only names and
 // sizes are kept, so a tree of 100,000 files costs a few megabytes. No file is opened here.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace sejfko::zipengine {
@@ -40,18 +42,23 @@ public:
     void AddSpec(std::string_view spec, bool recurse, const char* rootDir);
 
     std::vector<TWalkItem>& Items() { return FItems; }
+    // Other files whose stored name an earlier file already took (file names only, or the same
+    // name below two roots): left out, so the caller reports them. The same file named twice is
+    // simply taken once.
+    const std::vector<std::string>& Clashes() const { return FClashes; }
     uint64_t TotalSize() const { return FTotal; }
 
 private:
     void WalkDirectory(const std::string& dir, std::string_view pattern, bool recurse,
                        const std::string& root);
-    void AddFile(const std::string& path, uint64_t size, const std::string& root);
+    void AddFile(const std::string& path, const struct stat& st, const std::string& root);
     bool Excluded(const std::string& path, std::string_view name) const;
     std::string StoredName(const std::string& path, const std::string& root) const;
 
     TWalkOptions FOptions;
     std::vector<TWalkItem> FItems;
-    std::unordered_set<std::string> FStored;
+    std::unordered_map<std::string, std::pair<dev_t, ino_t>> FStored;
+    std::vector<std::string> FClashes;
     uint64_t FTotal = 0;
 };
 

@@ -189,6 +189,9 @@ int32_t TZipBatch::Run() {
             }
         }
         Notify(zacSize, 0, walker.TotalSize(), "");
+        for (const std::string& clash : walker.Clashes()) {
+            Notify(zacMessage, zecSkipped, 0, clash);
+        }
         if (walker.Items().empty()) {
             Notify(zacEndOfBatch, 0, 0, "");  // no archive is made (an existing one stays)
             return 0;

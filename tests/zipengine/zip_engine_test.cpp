@@ -117,5 +117,17 @@ TEST_F(TZipEngineTest, ArchiveThatCannotBeCreatedIsFatal) {
     EXPECT_NE(messages[0].Text.find("out.zip"), std::string::npos);
 }
 
+TEST_F(TZipEngineTest, NameTakenByAnotherFileIsReportedAndTheSameFileTakenOnce) {
+    Dir.WriteFile("j/a/same.txt", "one");
+    const std::string other = Dir.WriteFile("j/b/same.txt", "two");
+    Engine.JunkDir = true;
+    EXPECT_EQ(Engine.Run(Archive, {{Dir / "j/a/same.txt"}, {Dir / "j/*.*", true}}), 1);
+    const auto messages = Engine.CallsOf(zacMessage);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].Error, zecSkipped);
+    EXPECT_EQ(messages[0].Text, other);
+    EXPECT_EQ(Engine.CallsOf(zacItem).size(), 1u);
+}
+
 }  // namespace
 }  // namespace sejfko::test
