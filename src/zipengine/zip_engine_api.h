@@ -121,7 +121,15 @@ typedef struct TZipCommand {
 #endif
 
 /* Writes the archive named by the command. Returns the number of files added (0 or more), or a
- * negative value for a fatal failure. Blocks until the batch is done. */
+ * negative value for a fatal failure. Blocks until the batch is done.
+ * Callbacks: zacSize once, then per file in archive order zacItem (Text = the file's path as
+ * found, Size = its size), zacProgress reports adding up to that size, and zacMessage with
+ * zecSkipped (Text = the path) when the file could not be read (it is then not in the archive);
+ * zacEndOfBatch last, after the archive is complete. A -1 answer to any callback, zacEndOfBatch
+ * included, stops: no further callback, the archive is deleted, the result is negative.
+ * When no file matches, the result is 0 and no archive is written (a file of that name is left
+ * as it was). On a fatal failure a zacMessage (zecWrite, zecBadCommand) comes first and the
+ * partial archive is deleted. */
 typedef int32_t (*TZipEngineExec)(TZipCommand* command);
 typedef int32_t (*TZipEngineVersion)(void);
 
