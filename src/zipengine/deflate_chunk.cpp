@@ -9,23 +9,17 @@
 
 namespace sejfko::zipengine {
 
-namespace {
+void TCompressors::TFree::operator()(libdeflate_compressor* compressor) const {
+    libdeflate_free_compressor(compressor);
+}
 
-struct TCompressorFree {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-
-// One compressor per thread and level: allocating one costs more than compressing a small file.
-libdeflate_compressor* Compressor(int level) {
-    thread_local std::array<std::unique_ptr<libdeflate_compressor, TCompressorFree>, 13> cache;
-    auto& slot = cache.at(static_cast<size_t>(level));
+libdeflate_compressor* TCompressors::Get(int level) {
+    auto& slot = FCache.at(static_cast<size_t>(level));
     if (!slot) {
         slot.reset(libdeflate_alloc_compressor(level));
     }
     return slot.get();
 }
-
-}  // namespace
 
 int DeflateLevel(int commandLevel) {
     // Measured on a mixed corpus: each of libdeflate's levels 1..7 buys size for its time, and 7
@@ -36,17 +30,23 @@ int DeflateLevel(int commandLevel) {
     return map.at(static_cast<size_t>(std::clamp(commandLevel, 1, 9)));
 }
 
-bool CompressChunk(const std::vector<uint8_t>& input, int level, bool last,
-                   std::vector<uint8_t>& output) {
-    libdeflate_compressor* compressor = Compressor(level);
+bool CompressChunk(TCompressors& compressors, const uint8_t* data, size_t size, int level,
+                   bool last, std::vector<uint8_t>& output) {
+    libdeflate_compressor* compressor = compressors.Get(level);
     if (compressor == nullptr) {
         return false;
     }
-    output.resize(libdeflate_deflate_compress_bound(compressor, input.size()) + 8);
-    const size_t size = libdeflate_deflate_compress(compressor, input.data(), input.size(),
-                                                    output.data(), output.size());
-    output.resize(size);
-    return size != 0 && (last || MakeJoinable(output));
+    output.resize(libdeflate_deflate_compress_bound(compressor, size) + 8);
+    const size_t written =
+        libdeflate_deflate_compress(compressor, data, size, output.data(), output.size());
+    output.resize(written);
+    return written != 0 && (last || MakeJoinable(output));
+}
+
+bool CompressChunk(const std::vector<uint8_t>& input, int level, bool last,
+                   std::vector<uint8_t>& output) {
+    TCompressors compressors;
+    return CompressChunk(compressors, input.data(), input.size(), level, last, output);
 }
 
 bool MakeJoinable(std::vector<uint8_t>& data) {

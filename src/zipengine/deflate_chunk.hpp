@@ -3,16 +3,38 @@
 // a single valid deflate stream: every piece but the last ends without the final-block bit and is
 // padded to a byte boundary with an empty stored block. Safe to call from any thread.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+struct libdeflate_compressor;
 
 namespace sejfko::zipengine {
 
 // The libdeflate level (1..12) used for the command's level 1..9.
 int DeflateLevel(int commandLevel);
 
-// Compresses `input` at libdeflate level `level` into `output` (replaced). With `last` false the
-// result is joinable (see above). Returns false only when the compressor cannot be had (memory).
+// One thread's compressors, one per level, kept for the whole batch: allocating one costs more
+// than compressing a small file. Not thread-safe: each thread has its own.
+class TCompressors {
+public:
+    // Null when memory is short.
+    libdeflate_compressor* Get(int level);
+
+private:
+    struct TFree {
+        void operator()(libdeflate_compressor* compressor) const;
+    };
+    std::array<std::unique_ptr<libdeflate_compressor, TFree>, 13> FCache;
+};
+
+// Compresses `size` bytes at libdeflate level `level` into `output` (replaced). With `last` false
+// the result is joinable (see above). Returns false only when the compressor cannot be had.
+bool CompressChunk(TCompressors& compressors, const uint8_t* data, size_t size, int level,
+                   bool last, std::vector<uint8_t>& output);
+// The same with compressors of its own (tests, one-off use).
 bool CompressChunk(const std::vector<uint8_t>& input, int level, bool last,
                    std::vector<uint8_t>& output);
 

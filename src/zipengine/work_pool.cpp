@@ -8,7 +8,11 @@ TWorkPool::TWorkPool(unsigned threads) {
     }
     FThreads.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) {
-        FThreads.emplace_back([this] { WorkerLoop(); });
+        FContexts.push_back(std::make_unique<TJobContext>());
+    }
+    for (unsigned i = 0; i < threads; ++i) {
+        TJobContext* context = FContexts[i].get();
+        FThreads.emplace_back([this, context] { WorkerLoop(*context); });
     }
 }
 
@@ -16,22 +20,35 @@ TWorkPool::~TWorkPool() {
     Stop();
 }
 
-void TWorkPool::Submit(std::function<void()> task, bool* done) {
+void TWorkPool::Submit(TZipJob* job) {
     {
         std::lock_guard lock(FLock);
-        FQueue.push_back(TTask{std::move(task), done});
+        FQueue.push_back(job);
     }
     FWork.notify_one();
 }
 
-void TWorkPool::Wait(const bool* done) {
+void TWorkPool::Wait(const TZipJob* job) {
     std::unique_lock lock(FLock);
-    FFinished.wait(lock, [&] { return *done; });
+    while (!job->Done) {
+        if (!FQueue.empty()) {
+            TZipJob* other = FQueue.front();
+            FQueue.pop_front();
+            lock.unlock();
+            other->Run(FCallerContext);
+            lock.lock();
+            other->Done = true;
+            continue;
+        }
+        FWaiting = true;
+        FFinished.wait(lock);
+        FWaiting = false;
+    }
 }
 
-bool TWorkPool::IsDone(const bool* done) {
+bool TWorkPool::IsDone(const TZipJob* job) {
     std::lock_guard lock(FLock);
-    return *done;
+    return job->Done;
 }
 
 void TWorkPool::Stop() {
@@ -49,24 +66,22 @@ void TWorkPool::Stop() {
     FThreads.clear();
 }
 
-void TWorkPool::WorkerLoop() {
+void TWorkPool::WorkerLoop(TJobContext& context) {
+    std::unique_lock lock(FLock);
     for (;;) {
-        TTask task;
-        {
-            std::unique_lock lock(FLock);
-            FWork.wait(lock, [&] { return FStopping || !FQueue.empty(); });
-            if (FStopping) {
-                return;
-            }
-            task = std::move(FQueue.front());
-            FQueue.pop_front();
+        FWork.wait(lock, [&] { return FStopping || !FQueue.empty(); });
+        if (FStopping) {
+            return;
         }
-        task.Run();
-        {
-            std::lock_guard lock(FLock);
-            *task.Done = true;
+        TZipJob* job = FQueue.front();
+        FQueue.pop_front();
+        lock.unlock();
+        job->Run(context);
+        lock.lock();
+        job->Done = true;
+        if (FWaiting) {
+            FFinished.notify_one();
         }
-        FFinished.notify_all();
     }
 }
 

@@ -1,14 +1,17 @@
 #pragma once
-// A fixed set of worker threads running submitted tasks in submission order. The thread that
-// submits waits for a particular task through its completion flag. Stop() drops tasks not yet
-// started and joins the threads; it must run before anything a task uses is freed.
+// Worker threads running submitted jobs in submission order. The submitting thread waits for a
+// particular job and, while it waits, runs the oldest job no worker has taken yet, so that it
+// compresses too instead of idling. Stop() drops jobs not yet started and joins the threads; it
+// must run before anything a job uses is freed.
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "zipengine/zip_job.hpp"
 
 namespace sejfko::zipengine {
 
@@ -19,27 +22,27 @@ public:
     TWorkPool(const TWorkPool&) = delete;
     TWorkPool& operator=(const TWorkPool&) = delete;
 
-    // `done` is set (under the pool's lock) once `task` has run; it must outlive the task.
-    void Submit(std::function<void()> task, bool* done);
-    // Blocks until `done` is set.
-    void Wait(const bool* done);
-    // True when `done` is already set; does not block.
-    bool IsDone(const bool* done);
+    void Submit(TZipJob* job);
+    // Returns once `job` is done, running waiting jobs on the calling thread meanwhile.
+    void Wait(const TZipJob* job);
+    // True when `job` is already done; does not block.
+    bool IsDone(const TZipJob* job);
+    // Runs a job on the calling thread outside the queue (for example a file read in order).
+    void RunHere(TZipJob& job) { job.Run(FCallerContext); }
     void Stop();
 
 private:
-    struct TTask {
-        std::function<void()> Run;
-        bool* Done;
-    };
-    void WorkerLoop();
+    void WorkerLoop(TJobContext& context);
 
     std::mutex FLock;
     std::condition_variable FWork;
     std::condition_variable FFinished;
-    std::deque<TTask> FQueue;
+    std::deque<TZipJob*> FQueue;
+    std::vector<std::unique_ptr<TJobContext>> FContexts;
+    TJobContext FCallerContext;
     std::vector<std::thread> FThreads;
     bool FStopping = false;
+    bool FWaiting = false;
 };
 
 }  // namespace sejfko::zipengine

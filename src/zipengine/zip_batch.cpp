@@ -15,8 +15,6 @@
 
 namespace sejfko::zipengine {
 
-ssize_t (*GReadFileData)(int handle, void* data, size_t size) = ::read;
-
 namespace {
 
 // A file this close to 4 GiB gets the Zip64 field in its local header before its compressed size
@@ -25,41 +23,8 @@ constexpr uint64_t LOCAL_ZIP64_MARGIN = 64u << 20;
 constexpr int32_t RESULT_FAILED = -1;
 constexpr int32_t RESULT_WRITE = -2;
 constexpr int32_t RESULT_STOPPED = -3;
-
-class TFileHandle {
-public:
-    explicit TFileHandle(int handle) : FHandle(handle) {}
-    ~TFileHandle() {
-        if (FHandle >= 0) {
-            close(FHandle);
-        }
-    }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-    int Get() const { return FHandle; }
-
-private:
-    int FHandle;
-};
-
-// Reads up to `size` bytes; fewer only at end of file. -1 on a read error.
-ssize_t ReadFully(int handle, uint8_t* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = GReadFileData(handle, data + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
+// Enough files ahead of the writer to keep every thread busy; more only holds memory.
+constexpr size_t MAX_JOBS = 64;
 
 bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
     if (suffix.empty() || suffix.size() > text.size()) {
@@ -73,41 +38,6 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
 }
 
 }  // namespace
-
-struct TZipBatch::TPiece {
-    TZipEntry Entry;  // the file's entry so far (used by the first piece)
-    bool First = false;
-    bool Last = false;
-    bool Abort = false;  // the file failed: drop whatever of it was written
-    int Level = 0;       // libdeflate level, 0 stores
-    std::vector<uint8_t> Input;
-    std::vector<uint8_t> Output;
-    uint32_t Crc = 0;
-    bool Stored = false;  // Input is written as it is
-    bool Failed = false;  // the compressor could not be had
-    bool Done = false;    // guarded by the pool's lock
-
-    void Compress() {
-        Crc = static_cast<uint32_t>(libdeflate_crc32(0, Input.data(), Input.size()));
-        if (Level == 0 || (First && Last && Input.empty())) {
-            Stored = true;
-            return;
-        }
-        if (!CompressChunk(Input, Level, Last, Output)) {
-            Failed = !(First && Last);
-            Stored = First && Last;
-        } else if (First && Last && Output.size() >= Input.size()) {
-            Stored = true;  // a single piece that deflate cannot shrink is stored
-        }
-        if (Stored) {
-            Output = {};
-        }
-    }
-};
-
-struct TZipBatch::TFileState {
-    TZipEntry Entry;
-};
 
 TZipBatch::TZipBatch(const TZipCommand& command) : FCommand(command) {
     if (command.StoreSuffixes != nullptr) {
@@ -199,12 +129,22 @@ int32_t TZipBatch::Run() {
         FOutput = std::make_unique<TArchiveOutput>(FCommand.ZipFileName);
         const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
         FQueueLimit = 2 * threads * CHUNK_SIZE;
-        FPool = std::make_unique<TWorkPool>(threads);
+        // The calling thread compresses too whenever the file it is to write is not ready.
+        FPool = std::make_unique<TWorkPool>(std::max(1u, threads - 1));
+        bool firstFile = true;
         for (const TWalkItem& item : walker.Items()) {
             AddFile(item);
+            if (firstFile) {
+                // The first file is written before any other is opened, so the caller's first
+                // progress comes before the rest of the tree is touched; it costs one file once.
+                firstFile = false;
+                while (!FQueue.empty()) {
+                    WriteReadyJobs(true);
+                }
+            }
         }
         while (!FQueue.empty()) {
-            WriteReadyPieces(true);
+            WriteReadyJobs(true);
         }
         WriteCentralDirectory();
         FOutput->Finish();
@@ -236,151 +176,195 @@ int32_t TZipBatch::Run() {
 }
 
 void TZipBatch::AddFile(const TWalkItem& item) {
-    Notify(zacItem, 0, item.Size, item.Path);
-    uint64_t reported = 0;
-    auto report = [&](uint64_t bytes) {
-        const uint64_t part = std::min(bytes, item.Size - reported);
-        reported += part;
-        Notify(zacProgress, 0, part, "");
-    };
-    auto skip = [&](bool started) {
-        if (started) {
-            auto abort = std::make_unique<TPiece>();
-            abort->Abort = true;
-            abort->Done = true;
-            Enqueue(std::move(abort));
-        }
-        Notify(zacMessage, zecSkipped, 0, item.Path);
-        report(item.Size - reported);
-    };
-    // Non-blocking open: a FIFO put in place of the file since the walk must not hang us.
-    TFileHandle file(open(item.Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (file.Get() < 0 || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        skip(false);
-        return;
-    }
-    TZipEntry entry;
-    entry.Name = item.StoredName;
-    entry.Mode = st.st_mode;
-    entry.MTime = st.st_mtime;
     const int level = FCommand.Level <= 0 || IsStoredName(item.StoredName)
                           ? 0
                           : DeflateLevel(std::min(FCommand.Level, 9));
-    entry.Method = level == 0 ? zmStored : zmDeflated;
-    // Read no more than the size seen now, so the local header's Zip64 choice stays right.
-    uint64_t remaining = static_cast<uint64_t>(st.st_size);
-    entry.LocalZip64 = remaining >= ZIP32_LIMIT - LOCAL_ZIP64_MARGIN;
-    bool first = true;
-    for (;;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(CHUNK_SIZE, remaining));
-        while (!FQueue.empty() &&
-               (FQueuedBytes + want > FQueueLimit || FQueue.size() >= FQueueLimit / 4096)) {
-            WriteReadyPieces(true);
-        }
-        auto piece = std::make_unique<TPiece>();
-        piece->Input.resize(want);
-        const ssize_t got = ReadFully(file.Get(), piece->Input.data(), want);
-        if (got < 0) {
-            skip(!first);
-            return;
-        }
-        piece->Input.resize(static_cast<size_t>(got));
-        remaining -= static_cast<uint64_t>(got);
-        piece->First = first;
-        piece->Last = static_cast<size_t>(got) < want || remaining == 0;
-        piece->Level = level;
-        if (first) {
-            piece->Entry = entry;
-        }
-        first = false;
-        const bool last = piece->Last;
-        report(static_cast<uint64_t>(got));
-        Enqueue(std::move(piece));
-        WriteReadyPieces(false);
-        if (last) {
-            break;
-        }
-    }
-    if (reported < item.Size) {
-        report(item.Size - reported);  // the file shrank since the walk
-    }
-}
-
-void TZipBatch::Enqueue(std::unique_ptr<TPiece> piece) {
-    TPiece* raw = piece.get();
-    FQueuedBytes += raw->Input.size();
-    FQueue.push_back(std::move(piece));
-    if (!raw->Done) {
-        FPool->Submit([raw] { raw->Compress(); }, &raw->Done);
-    }
-}
-
-void TZipBatch::WriteReadyPieces(bool wait) {
-    while (!FQueue.empty()) {
-        TPiece& front = *FQueue.front();
-        if (wait) {
-            FPool->Wait(&front.Done);
-            wait = false;
-        } else if (!FPool->IsDone(&front.Done)) {
-            return;
-        }
-        WritePiece(front);
-        FQueuedBytes -= front.Input.size();
-        FQueue.pop_front();
-    }
-}
-
-void TZipBatch::WritePiece(TPiece& piece) {
-    if (piece.Abort) {
-        if (FWriting) {
-            FOutput->TruncateTo(FWriting->Entry.LocalOffset);
-            FWriting.reset();
-        }
+    if (item.Size <= CHUNK_SIZE) {
+        std::unique_ptr<TZipJob> job = NewJob(item, level);
+        job->Want = CHUNK_SIZE;
+        Dispatch(std::move(job), item.Size);
         return;
     }
-    if (piece.Failed) {
+    const int handle = open(item.Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    auto file = handle >= 0 ? std::make_shared<TOpenFile>(handle) : nullptr;
+    struct stat st {};
+    if (!file || fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::unique_ptr<TZipJob> job = NewJob(item, level);
+        job->Outcome = EJobOutcome::Skipped;
+        job->Done = true;
+        Dispatch(std::move(job), 0);
+        return;
+    }
+    // Read no more than the size seen now, so the local header's Zip64 choice stays right.
+    const auto size = static_cast<uint64_t>(st.st_size);
+    uint64_t offset = 0;
+    do {
+        std::unique_ptr<TZipJob> job = NewJob(item, level);
+        job->File = file;
+        job->Offset = offset;
+        job->Want = static_cast<size_t>(std::min<uint64_t>(CHUNK_SIZE, size - offset));
+        job->First = offset == 0;
+        job->Last = offset + job->Want == size;
+        job->Mode = st.st_mode;
+        job->MTime = st.st_mtime;
+        job->StatSize = size;
+        offset += job->Want;
+        const size_t bytes = job->Want;
+        Dispatch(std::move(job), bytes);
+    } while (offset < size);
+}
+
+std::unique_ptr<TZipJob> TZipBatch::NewJob(const TWalkItem& item, int level) {
+    std::unique_ptr<TZipJob> job;
+    if (FIdle.empty()) {
+        job = std::make_unique<TZipJob>();
+    } else {
+        job = std::move(FIdle.back());
+        FIdle.pop_back();
+    }
+    job->Item = &item;
+    job->Level = level;
+    return job;
+}
+
+void TZipBatch::Dispatch(std::unique_ptr<TZipJob> job, size_t bytes) {
+    while (!FQueue.empty() && (FQueuedBytes + bytes > FQueueLimit || FQueue.size() >= MAX_JOBS)) {
+        WriteReadyJobs(true);
+    }
+    TZipJob* raw = job.get();
+    FQueuedBytes += bytes;
+    FQueue.emplace_back(std::move(job), bytes);
+    if (!raw->Done) {
+        FPool->Submit(raw);
+    }
+    WriteReadyJobs(false);
+}
+
+void TZipBatch::WriteReadyJobs(bool wait) {
+    while (!FQueue.empty()) {
+        const TZipJob* front = FQueue.front().first.get();
+        if (wait) {
+            FPool->Wait(front);
+            wait = false;
+        } else if (!FPool->IsDone(front)) {
+            return;
+        }
+        std::unique_ptr<TZipJob> job = std::move(FQueue.front().first);
+        FQueuedBytes -= FQueue.front().second;
+        FQueue.pop_front();
+        if (job->First) {
+            Notify(zacItem, 0, job->Item->Size, job->Item->Path);
+            FItemSize = job->Item->Size;
+            FReported = 0;
+            FFileOver = false;
+            FEntryOpen = false;
+        }
+        if (!FFileOver) {
+            WriteJob(*job);
+        }
+        job->Reset();
+        FIdle.push_back(std::move(job));
+    }
+}
+
+void TZipBatch::Report(uint64_t bytes) {
+    const uint64_t part = std::min(bytes, FItemSize - FReported);
+    FReported += part;
+    Notify(zacProgress, 0, part, "");
+}
+
+void TZipBatch::WriteJob(TZipJob& job) {
+    const TWalkItem& item = *job.Item;
+    if (job.Outcome == EJobOutcome::Grown) {
+        WriteGrownFile(item, job.Level);
+        return;
+    }
+    if (job.Outcome == EJobOutcome::Skipped) {
+        if (FEntryOpen) {
+            FOutput->TruncateTo(FEntry.LocalOffset);
+            FEntryOpen = false;
+        }
+        FFileOver = true;
+        Notify(zacMessage, zecSkipped, 0, item.Path);
+        Report(FItemSize - FReported);
+        return;
+    }
+    if (job.Failed) {
         throw std::runtime_error("Not enough memory to compress");
     }
-    const std::vector<uint8_t>& data = piece.Stored ? piece.Input : piece.Output;
-    if (piece.First) {
-        FWriting = std::make_unique<TFileState>();
-        TZipEntry& entry = FWriting->Entry;
-        entry = std::move(piece.Entry);
-        entry.LocalOffset = FOutput->Offset();
-        if (piece.Stored) {
-            entry.Method = zmStored;
-        }
-        entry.Crc = piece.Crc;
-        entry.Size = piece.Input.size();
-        entry.CompressedSize = data.size();
-        FOutput->Write(LocalHeader(entry));  // final for a single piece, else patched below
-    } else if (FWriting) {
-        TZipEntry& entry = FWriting->Entry;
-        entry.Crc = static_cast<uint32_t>(
-            crc32_combine(entry.Crc, piece.Crc, static_cast<z_off_t>(piece.Input.size())));
-        entry.Size += piece.Input.size();
-        entry.CompressedSize += data.size();
+    if (job.First) {
+        FEntry = TZipEntry{};
+        FEntry.Name = item.StoredName;
+        FEntry.Mode = job.Mode;
+        FEntry.MTime = job.MTime;
+        FEntry.Method = job.Stored ? zmStored : zmDeflated;
+        FEntry.LocalZip64 = job.StatSize >= ZIP32_LIMIT - LOCAL_ZIP64_MARGIN;
+        FEntry.LocalOffset = FOutput->Offset();
+        FEntry.Crc = job.Crc;
+        FEntry.Size = job.Size;
+        FEntry.CompressedSize = job.Output.size();
+        FOutput->Write(LocalHeader(FEntry));  // final for a whole file, else patched below
+        FEntryOpen = true;
     } else {
+        FEntry.Crc = static_cast<uint32_t>(
+            crc32_combine(FEntry.Crc, job.Crc, static_cast<z_off_t>(job.Size)));
+        FEntry.Size += job.Size;
+        FEntry.CompressedSize += job.Output.size();
+    }
+    FOutput->Write(job.Output);
+    Report(job.Size);
+    if (!job.Ended) {
         return;
     }
-    FOutput->Write(data);
-    if (!piece.Last) {
+    if (!job.First) {
+        if (!FEntry.LocalZip64 &&
+            (FEntry.Size >= ZIP32_LIMIT || FEntry.CompressedSize >= ZIP32_LIMIT)) {
+            throw EArchiveWrite("Entry too large for its header: " + FEntry.Name);
+        }
+        FOutput->Patch(FEntry.LocalOffset + LocalCrcOffset(), LocalCrcAndSizes(FEntry));
+        if (FEntry.LocalZip64) {
+            FOutput->Patch(FEntry.LocalOffset + LocalSizesOffset(FEntry), LocalZip64Sizes(FEntry));
+        }
+    }
+    FEntries.push_back(std::move(FEntry));
+    FEntryOpen = false;
+    FFileOver = true;
+    if (FReported < FItemSize) {
+        Report(FItemSize - FReported);  // the file shrank since the walk
+    }
+}
+
+void TZipBatch::WriteGrownFile(const TWalkItem& item, int level) {
+    // Rare: a file grew past one piece after the walk. It is read here, piece by piece, on
+    // this thread; the jobs queued behind it wait.
+    const int handle = open(item.Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    auto file = handle >= 0 ? std::make_shared<TOpenFile>(handle) : nullptr;
+    struct stat st {};
+    TZipJob piece;
+    piece.Item = &item;
+    piece.Level = level;
+    if (!file || fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+        piece.Outcome = EJobOutcome::Skipped;
+        WriteJob(piece);
         return;
     }
-    TZipEntry& entry = FWriting->Entry;
-    if (!piece.First) {
-        if (!entry.LocalZip64 &&
-            (entry.Size >= ZIP32_LIMIT || entry.CompressedSize >= ZIP32_LIMIT)) {
-            throw EArchiveWrite("Entry too large for its header: " + entry.Name);
-        }
-        FOutput->Patch(entry.LocalOffset + LocalCrcOffset(), LocalCrcAndSizes(entry));
-        if (entry.LocalZip64) {
-            FOutput->Patch(entry.LocalOffset + LocalSizesOffset(entry), LocalZip64Sizes(entry));
-        }
+    const auto size = static_cast<uint64_t>(st.st_size);
+    uint64_t offset = 0;
+    while (!FFileOver) {
+        piece.Reset();
+        piece.Item = &item;
+        piece.File = file;
+        piece.Offset = offset;
+        piece.Want = static_cast<size_t>(std::min<uint64_t>(CHUNK_SIZE, size - offset));
+        piece.First = offset == 0;
+        piece.Last = offset + piece.Want == size;
+        piece.Mode = st.st_mode;
+        piece.MTime = st.st_mtime;
+        piece.StatSize = size;
+        offset += piece.Want;
+        FPool->RunHere(piece);
+        WriteJob(piece);
     }
-    FEntries.push_back(std::move(entry));
-    FWriting.reset();
 }
 
 void TZipBatch::WriteCentralDirectory() {

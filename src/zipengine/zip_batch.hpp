@@ -1,13 +1,14 @@
 #pragma once
 // One run of the engine over a command record.
 //
-// Threads: the calling thread walks the specifications, then reads the files in archive order,
-// makes every callback, and is the single writer of the archive. Worker threads (one per core)
-// only compress and checksum pieces: a small file is one piece, a large file is cut into pieces
-// of CHUNK_SIZE that become one deflate stream (deflate_chunk.hpp) with their checksums combined.
-// Pieces wait in a queue in archive order; the reader stops reading while the queue holds more
-// than a bounded number of bytes, so memory stays bounded whatever the file sizes. The writer
-// takes finished pieces from the front only, so the archive comes out in order.
+// Threads: the calling thread walks the specifications, then hands out jobs in archive order
+// (zip_job.hpp): a small file is one job that a worker opens, reads and compresses itself; a
+// large file is opened here and cut into pieces of CHUNK_SIZE, read and compressed by the
+// workers into one deflate stream (deflate_chunk.hpp) with their checksums combined. The calling
+// thread is the single writer of the archive: it takes finished jobs from the front only, so the
+// archive and every callback come out in archive order, and while the front job is not finished
+// it runs waiting jobs itself. Jobs in flight are bounded in number and bytes and their buffers
+// are reused, so memory stays bounded whatever the file sizes.
 //
 // Failure: a file that vanishes or cannot be read is reported (zecSkipped) and left out: when it
 // fails after its first pieces were written, the archive is cut back to where its entry began.
@@ -27,13 +28,11 @@
 #include "zipengine/work_pool.hpp"
 #include "zipengine/zip_engine_api.h"
 #include "zipengine/zip_format.hpp"
+#include "zipengine/zip_job.hpp"
 
 namespace sejfko::zipengine {
 
 constexpr size_t CHUNK_SIZE = 4u << 20;
-
-// Reads the files being archived (read(2)); tests put a failing reader here.
-extern ssize_t (*GReadFileData)(int handle, void* data, size_t size);
 
 // Thrown when the callback answered -1.
 struct EStopped {};
@@ -46,26 +45,33 @@ public:
     int32_t Run();
 
 private:
-    struct TPiece;
-    struct TFileState;
-
     void Notify(int32_t action, int32_t error, uint64_t size, const std::string& text);
-    void AddFile(const TWalkItem& item);
     bool IsStoredName(const std::string& name) const;
-    void Enqueue(std::unique_ptr<TPiece> piece);
-    void WriteReadyPieces(bool wait);
-    void WritePiece(TPiece& piece);
+    void AddFile(const TWalkItem& item);
+    std::unique_ptr<TZipJob> NewJob(const TWalkItem& item, int level);
+    void Dispatch(std::unique_ptr<TZipJob> job, size_t bytes);
+    void WriteReadyJobs(bool wait);
+    void WriteJob(TZipJob& job);
+    void WriteGrownFile(const TWalkItem& item, int level);
+    void Report(uint64_t bytes);
     void WriteCentralDirectory();
 
     const TZipCommand& FCommand;
     std::vector<std::string> FStoreSuffixes;
     std::unique_ptr<TArchiveOutput> FOutput;
     std::unique_ptr<TWorkPool> FPool;
-    std::deque<std::unique_ptr<TPiece>> FQueue;
+    std::deque<std::pair<std::unique_ptr<TZipJob>, size_t>> FQueue;  // with the bytes counted
+    std::vector<std::unique_ptr<TZipJob>> FIdle;
     size_t FQueuedBytes = 0;
     size_t FQueueLimit = 0;
     std::vector<TZipEntry> FEntries;
-    std::unique_ptr<TFileState> FWriting;  // the entry the writer is in, if any
+    // The file the writer is in: its entry once its first data is written, the bytes reported
+    // so far, and whether it is over (later pieces of it are dropped).
+    TZipEntry FEntry;
+    bool FEntryOpen = false;
+    uint64_t FReported = 0;
+    uint64_t FItemSize = 0;
+    bool FFileOver = true;
 };
 
 }  // namespace sejfko::zipengine

@@ -1,5 +1,6 @@
 // A read that fails part-way through a large file: the engine, compiled in here, gets a failing
 // reader; the entry already begun in the archive must disappear without a trace.
+#include <atomic>
 #include <cerrno>
 
 #include "support/temp_dir.hpp"
@@ -11,19 +12,21 @@
 #include "zipengine/work_pool.cpp"
 #include "zipengine/zip_batch.cpp"
 #include "zipengine/zip_format.cpp"
+#include "zipengine/zip_job.cpp"
 
 namespace sejfko::test {
 namespace {
 
-int GLargeReads = 0;
+std::atomic<int> GLargeReads = 0;
 
-// Large reads are pieces of the big file: the first succeeds, the second fails.
-ssize_t FailSecondLargeRead(int handle, void* data, size_t size) {
+// Large reads are pieces of the big file, read by any thread: the first succeeds, the second
+// fails.
+ssize_t FailSecondLargeRead(int handle, void* data, size_t size, off_t offset) {
     if (size > (1u << 20) && ++GLargeReads == 2) {
         errno = EIO;
         return -1;
     }
-    return read(handle, data, size);
+    return pread(handle, data, size, offset);
 }
 
 TEST(ZipBatchFault, FileFailingPartWayIsCutFromTheArchive) {
@@ -40,7 +43,7 @@ TEST(ZipBatchFault, FileFailingPartWayIsCutFromTheArchive) {
     };
     const std::string archive = dir / "f.zip";
     const int32_t added = engine.Run(archive, {{root + "/*.*", false, root}});
-    zipengine::GReadFileData = &::read;
+    zipengine::GReadFileData = &::pread;
     EXPECT_EQ(added, 2);
     const auto messages = engine.CallsOf(zacMessage);
     ASSERT_EQ(messages.size(), 1u);

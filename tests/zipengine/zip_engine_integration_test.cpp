@@ -151,8 +151,9 @@ TEST_F(TZipEngineIntegration, FileRemovedBeforeItIsReadIsSkippedByName) {
     Dir.WriteFile("t/a.txt", "a");
     const std::string victim = Dir.WriteFile("t/b.txt", "b");
     Dir.WriteFile("t/c.txt", "c");
+    // After the walk, before any file is opened (files are read ahead of the callbacks).
     Engine.Hook = [&](const TCallbackCall& call) {
-        if (call.Action == zacItem && call.Text == Dir / "t/a.txt") {
+        if (call.Action == zacSize) {
             unlink(victim.c_str());
         }
         return 0;
@@ -167,6 +168,34 @@ TEST_F(TZipEngineIntegration, FileRemovedBeforeItIsReadIsSkippedByName) {
     const auto entries = ReadWithPython(archive);
     EXPECT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries.count("b.txt"), 0u);
+}
+
+TEST_F(TZipEngineIntegration, FilesResizedAfterTheWalkAreTakenAsTheyAreWhenRead) {
+    const std::string root = Dir.MakeDir("t");
+    const std::string grows = Dir.WriteFile("t/grows.txt", "small");
+    const std::string shrinks = Dir.WriteFile("t/shrinks.bin", std::string(9u << 20, 's'));
+    Dir.WriteFile("t/z.txt", "after");
+    Engine.Hook = [&](const TCallbackCall& call) {
+        if (call.Action == zacSize) {
+            std::ofstream(grows, std::ios::app) << std::string(9u << 20, 'g');
+            EXPECT_EQ(truncate(shrinks.c_str(), 7), 0);
+        }
+        return 0;
+    };
+    const std::string archive = Dir / "r.zip";
+    ASSERT_EQ(Engine.Run(archive, {{root + "/*.*", false, root}}), 3);
+    EXPECT_TRUE(Engine.CallsOf(zacMessage).empty());
+    uint64_t progress = 0;
+    for (const TCallbackCall& call : Engine.CallsOf(zacProgress)) {
+        progress += call.Size;
+    }
+    EXPECT_EQ(progress, Engine.Calls.front().Size) << "progress must add up to the total";
+    ExpectReadersAccept(archive);
+    const auto entries = ReadWithPython(archive);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries.at("grows.txt").Size, 5u + (9u << 20));
+    EXPECT_EQ(entries.at("shrinks.bin").Size, 7u);
+    EXPECT_EQ(entries.at("z.txt").Size, 5u);
 }
 
 TEST_F(TZipEngineIntegration, MoreThan65535FilesUseZip64Count) {

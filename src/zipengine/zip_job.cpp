@@ -1,0 +1,134 @@
+#include "zipengine/zip_job.hpp"
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "zipengine/file_walker.hpp"
+
+namespace sejfko::zipengine {
+
+ssize_t (*GReadFileData)(int handle, void* data, size_t size, off_t offset) = ::pread;
+
+namespace {
+
+// Output buffers up to this size stay with an idle job; small files then allocate nothing.
+constexpr size_t KEPT_OUTPUT = 64u << 10;
+
+// Reads up to `size` bytes at `offset`; fewer only at end of file. -1 on a read error.
+ssize_t ReadAt(int handle, uint8_t* data, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            GReadFileData(handle, data + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+TOpenFile::~TOpenFile() {
+    if (Handle >= 0) {
+        close(Handle);
+    }
+}
+
+void TZipJob::Reset() {
+    File.reset();
+    Outcome = EJobOutcome::Ok;
+    Ended = Failed = Stored = Done = false;
+    First = Last = true;
+    Offset = 0;
+    StatSize = 0;
+    Size = 0;
+    Crc = 0;
+    if (Output.capacity() > KEPT_OUTPUT) {
+        Output = {};
+    }
+    Output.clear();
+}
+
+void TZipJob::Run(TJobContext& context) {
+    if (File) {
+        context.Input.resize(Want);
+        const ssize_t got = ReadAt(File->Handle, context.Input.data(), Want, Offset);
+        if (got < 0) {
+            Outcome = EJobOutcome::Skipped;
+            return;
+        }
+        context.Input.resize(static_cast<size_t>(got));
+        Ended = Last || static_cast<size_t>(got) < Want;
+    } else {
+        ReadWholeFile(context);
+        if (Outcome != EJobOutcome::Ok) {
+            return;
+        }
+        Ended = true;
+    }
+    Size = context.Input.size();
+    Compress(context);
+}
+
+void TZipJob::ReadWholeFile(TJobContext& context) {
+    // Non-blocking open: a FIFO put in place of the file since the walk must not hang us.
+    const int handle = open(Item->Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        Outcome = EJobOutcome::Skipped;
+        return;
+    }
+    TOpenFile file(handle);
+    struct stat st {};
+    if (fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Outcome = EJobOutcome::Skipped;
+        return;
+    }
+    if (static_cast<uint64_t>(st.st_size) > Want) {
+        Outcome = EJobOutcome::Grown;  // the calling thread reads it in pieces
+        return;
+    }
+    Mode = st.st_mode;
+    MTime = st.st_mtime;
+    // Read no more than the size seen now, as for a large file.
+    context.Input.resize(static_cast<size_t>(st.st_size));
+    const ssize_t got = ReadAt(handle, context.Input.data(), context.Input.size(), 0);
+    if (got < 0) {
+        Outcome = EJobOutcome::Skipped;
+        return;
+    }
+    context.Input.resize(static_cast<size_t>(got));
+}
+
+void TZipJob::Compress(TJobContext& context) {
+    const std::vector<uint8_t>& input = context.Input;
+    Crc = static_cast<uint32_t>(libdeflate_crc32(0, input.data(), input.size()));
+    const bool whole = First && Ended;
+    if (Level != 0 && !(whole && input.empty())) {
+        if (!CompressChunk(context.Compressors, input.data(), input.size(), Level, Ended, Output)) {
+            Failed = !whole;
+            Stored = whole;
+        } else if (whole && Output.size() >= input.size()) {
+            Stored = true;  // a whole file that deflate cannot shrink is stored
+        }
+        if (!Stored) {
+            return;
+        }
+    }
+    Stored = true;
+    Output.assign(input.begin(), input.end());
+}
+
+}  // namespace sejfko::zipengine

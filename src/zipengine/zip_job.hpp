@@ -1,0 +1,71 @@
+#pragma once
+// One unit of work for the threads of a batch: a whole small file (opened, read, checksummed and
+// compressed by whichever thread runs the job) or one piece of a large file that the calling
+// thread opened (read with pread at the piece's offset, so pieces run on any thread in any
+// order). The results wait in the job until the calling thread writes them in archive order.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "zipengine/deflate_chunk.hpp"
+
+namespace sejfko::zipengine {
+
+struct TWalkItem;
+
+// Reads the files being archived (pread(2)); tests put a failing reader here.
+extern ssize_t (*GReadFileData)(int handle, void* data, size_t size, off_t offset);
+
+// A large file, opened once by the calling thread and shared by its pieces.
+struct TOpenFile {
+    explicit TOpenFile(int handle) : Handle(handle) {}
+    ~TOpenFile();
+    TOpenFile(const TOpenFile&) = delete;
+    TOpenFile& operator=(const TOpenFile&) = delete;
+    int Handle;
+};
+
+// What one thread keeps between jobs, so that a job allocates nothing large.
+struct TJobContext {
+    TCompressors Compressors;
+    std::vector<uint8_t> Input;
+};
+
+enum class EJobOutcome { Ok, Skipped, Grown };
+
+struct TZipJob {
+    // Set by the calling thread before the job is submitted.
+    const TWalkItem* Item = nullptr;
+    std::shared_ptr<TOpenFile> File;  // a piece of a large file; null: the job opens the file
+    uint64_t Offset = 0;
+    size_t Want = 0;  // bytes of the piece; for a whole file, the most it may hold
+    bool First = true;
+    bool Last = true;
+    int Level = 0;          // libdeflate level, 0 stores
+    uint64_t StatSize = 0;  // a large file's size when opened (first piece)
+
+    // Results.
+    EJobOutcome Outcome = EJobOutcome::Ok;
+    bool Ended = false;   // the file's data ends with this job (last piece, or the file shrank)
+    bool Failed = false;  // no compressor could be had
+    bool Stored = false;  // Output holds the data as it is
+    uint32_t Crc = 0;
+    uint64_t Size = 0;  // bytes read
+    uint32_t Mode = 0;  // of the file (whole file or first piece)
+    int64_t MTime = 0;
+    std::vector<uint8_t> Output;
+    bool Done = false;  // guarded by the pool's lock
+
+    void Run(TJobContext& context);
+    // Ready for another file; large buffers are let go so that idle jobs hold little memory.
+    void Reset();
+
+private:
+    void ReadWholeFile(TJobContext& context);
+    void Compress(TJobContext& context);
+};
+
+}  // namespace sejfko::zipengine
