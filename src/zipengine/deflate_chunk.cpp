@@ -31,7 +31,7 @@ int DeflateLevel(int commandLevel) {
 }
 
 bool CompressChunk(TCompressors& compressors, const uint8_t* data, size_t size, int level,
-                   bool last, std::vector<uint8_t>& output) {
+                   bool last, TBuffer& output) {
     libdeflate_compressor* compressor = compressors.Get(level);
     if (compressor == nullptr) {
         return false;
@@ -46,10 +46,16 @@ bool CompressChunk(TCompressors& compressors, const uint8_t* data, size_t size, 
 bool CompressChunk(const std::vector<uint8_t>& input, int level, bool last,
                    std::vector<uint8_t>& output) {
     TCompressors compressors;
-    return CompressChunk(compressors, input.data(), input.size(), level, last, output);
+    TBuffer buffer;
+    const bool done = CompressChunk(compressors, input.data(), input.size(), level, last, buffer);
+    output.assign(buffer.begin(), buffer.end());
+    return done;
 }
 
-bool MakeJoinable(std::vector<uint8_t>& data) {
+namespace {
+
+template <typename TVector>
+bool MakeVectorJoinable(TVector& data) {
     if (data.empty()) {
         return false;
     }
@@ -107,6 +113,16 @@ bool MakeJoinable(std::vector<uint8_t>& data) {
         data.push_back(b);
     }
     return true;
+}
+
+}  // namespace
+
+bool MakeJoinable(std::vector<uint8_t>& data) {
+    return MakeVectorJoinable(data);
+}
+
+bool MakeJoinable(TBuffer& data) {
+    return MakeVectorJoinable(data);
 }
 
 }  // namespace sejfko::zipengine

@@ -311,7 +311,7 @@ void TZipBatch::WriteJob(TZipJob& job) {
         FEntry.Size += job.Size;
         FEntry.CompressedSize += job.Output.size();
     }
-    FOutput->Write(job.Output);
+    FOutput->Write(job.Output.data(), job.Output.size());
     Report(job.Size);
     if (!job.Ended) {
         return;

@@ -113,7 +113,7 @@ void TZipJob::ReadWholeFile(TJobContext& context) {
 }
 
 void TZipJob::Compress(TJobContext& context) {
-    const std::vector<uint8_t>& input = context.Input;
+    const TBuffer& input = context.Input;
     Crc = static_cast<uint32_t>(libdeflate_crc32(0, input.data(), input.size()));
     const bool whole = First && Ended;
     if (Level != 0 && !(whole && input.empty())) {

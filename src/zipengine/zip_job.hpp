@@ -31,7 +31,7 @@ struct TOpenFile {
 // What one thread keeps between jobs, so that a job allocates nothing large.
 struct TJobContext {
     TCompressors Compressors;
-    std::vector<uint8_t> Input;
+    TBuffer Input;
 };
 
 enum class EJobOutcome { Ok, Skipped, Grown };
@@ -56,7 +56,7 @@ struct TZipJob {
     uint64_t Size = 0;  // bytes read
     uint32_t Mode = 0;  // of the file (whole file or first piece)
     int64_t MTime = 0;
-    std::vector<uint8_t> Output;
+    TBuffer Output;
     bool Done = false;  // guarded by the pool's lock
 
     void Run(TJobContext& context);
