@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "zipengine/file_walker.hpp"
 
@@ -63,6 +64,15 @@ void TZipJob::Reset() {
 }
 
 void TZipJob::Run(TJobContext& context) {
+    // Runs on worker threads, where an escaping exception would end the process.
+    try {
+        RunUnguarded(context);
+    } catch (const std::bad_alloc&) {
+        Failed = true;
+    }
+}
+
+void TZipJob::RunUnguarded(TJobContext& context) {
     if (File) {
         context.Input.resize(Want);
         const ssize_t got = ReadAt(File->Handle, context.Input.data(), Want, Offset);

@@ -64,6 +64,7 @@ struct TZipJob {
     void Reset();
 
 private:
+    void RunUnguarded(TJobContext& context);
     void ReadWholeFile(TJobContext& context);
     void Compress(TJobContext& context);
 };
