@@ -22,7 +22,7 @@ namespace {
 constexpr std::size_t DirectoryBufferSize = 64 * 1024;
 
 // Reads exactly `size` bytes at `offset`; a short read is the damage `code` describes.
-void ReadExact(const TZipReadFile& file, int64_t offset, void* buffer, std::size_t size, int code,
+void ReadExact(const TReadFile& file, int64_t offset, void* buffer, std::size_t size, int code,
                const char* what) {
     const std::ptrdiff_t got = file.ReadAt(offset, buffer, size);
     if (got < 0) {
@@ -61,7 +61,7 @@ std::ptrdiff_t FindEndRecord(const std::string& tail) {
     return fitting;
 }
 
-void ReadZip64End(const TZipReadFile& file, uint64_t locatorAt, TEndOfDirectory& end) {
+void ReadZip64End(const TReadFile& file, uint64_t locatorAt, TEndOfDirectory& end) {
     unsigned char locator[Zip64LocatorSize];
     ReadExact(file, static_cast<int64_t>(locatorAt), locator, sizeof locator, 10203,
               "lokátor je zkrácený");
@@ -90,7 +90,7 @@ void ReadZip64End(const TZipReadFile& file, uint64_t locatorAt, TEndOfDirectory&
     end.End = recordAt;
 }
 
-TEndOfDirectory ReadEndOfDirectory(const TZipReadFile& file) {
+TEndOfDirectory ReadEndOfDirectory(const TReadFile& file) {
     const uint64_t fileSize = static_cast<uint64_t>(file.Size());
     if (fileSize < EndSize) {
         FailArchive(10201, file.Path(), "chybí konec centrálního adresáře");
@@ -143,7 +143,7 @@ TEndOfDirectory ReadEndOfDirectory(const TZipReadFile& file) {
 // Sequential reads within the directory's byte range, through one buffer.
 class TDirectoryStream {
 public:
-    TDirectoryStream(const TZipReadFile& file, uint64_t offset, uint64_t size)
+    TDirectoryStream(const TReadFile& file, uint64_t offset, uint64_t size)
         : FFile(file), FNext(offset), FLeft(size), FBuffer(DirectoryBufferSize) {}
 
     void Read(char* dest, std::size_t size) {
@@ -177,7 +177,7 @@ private:
         FAt = 0;
         FFilled = want;
     }
-    const TZipReadFile& FFile;
+    const TReadFile& FFile;
     uint64_t FNext;
     uint64_t FLeft;
     std::vector<char> FBuffer;

@@ -32,7 +32,7 @@ std::string Hex32(uint32_t value) {
 
 class TEntryData {
 public:
-    TEntryData(const TZipReadFile& file, const TZipDirEntry& entry, const TZipDataSink& sink)
+    TEntryData(const TReadFile& file, const TZipDirEntry& entry, const TZipDataSink& sink)
         : FFile(file), FEntry(entry), FSink(sink) {}
 
     void Extract() {
@@ -168,7 +168,7 @@ private:
         }
     }
 
-    const TZipReadFile& FFile;
+    const TReadFile& FFile;
     const TZipDirEntry& FEntry;
     const TZipDataSink& FSink;
     uint64_t FNext = 0;

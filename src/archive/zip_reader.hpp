@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/zip_read_file.hpp"
 #include "platform/exceptions.hpp"
+#include "platform/file_io.hpp"
 
 namespace sejfko {
 
@@ -88,7 +88,7 @@ private:
     std::string FPath;
     std::vector<TZipDirEntry> FEntries;
     std::string FComment;
-    TZipReadFile FFile;
+    TReadFile FFile;
 };
 
 }  // namespace sejfko

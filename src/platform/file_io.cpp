@@ -69,6 +69,18 @@ bool TReadFile::Open(const std::string& path) {
 }
 
 std::ptrdiff_t TReadFile::Read(void* buffer, std::size_t size) {
+    return Transfer(-1, buffer, size);
+}
+
+std::ptrdiff_t TReadFile::ReadAt(int64_t offset, void* buffer, std::size_t size) const {
+    if (offset < 0) {
+        FError = EINVAL;
+        return -1;
+    }
+    return Transfer(offset, buffer, size);
+}
+
+std::ptrdiff_t TReadFile::Transfer(int64_t offset, void* buffer, std::size_t size) const {
     if (FHandle < 0) {
         FError = EBADF;
         return -1;
@@ -80,7 +92,10 @@ std::ptrdiff_t TReadFile::Read(void* buffer, std::size_t size) {
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t count = ::read(FHandle, out + done, size - done);
+        const ssize_t count =
+            offset < 0 ? ::read(FHandle, out + done, size - done)
+                       : ::pread(FHandle, out + done, size - done,
+                                 static_cast<off_t>(offset + static_cast<int64_t>(done)));
         if (count < 0) {
             if (errno == EINTR) {
                 continue;

@@ -11,7 +11,7 @@
 
 namespace sejfko {
 
-// A file open for sequential reading; closed on destruction.
+// A file open for reading, sequentially or at given offsets; closed on destruction.
 class TReadFile {
 public:
     TReadFile() = default;
@@ -25,14 +25,21 @@ public:
     // Fills the buffer as far as the file goes: bytes read (0 at the end), or -1 on a read error
     // (Error() tells). Fault seam: Read.
     std::ptrdiff_t Read(void* buffer, std::size_t size);
+    // Reads up to `size` bytes at `offset` without moving the position, short only at the end
+    // of the file: bytes read, or -1 on a read error (Error() tells). Fault seam: Read.
+    std::ptrdiff_t ReadAt(int64_t offset, void* buffer, std::size_t size) const;
     void Close();
+    bool IsOpen() const { return FHandle >= 0; }
     int Error() const { return FError; }
     // Size at the time of opening.
     int64_t Size() const { return FSize; }
+    const std::string& Path() const { return FPath; }
 
 private:
+    std::ptrdiff_t Transfer(int64_t offset, void* buffer, std::size_t size) const;
+
     int FHandle = -1;
-    int FError = 0;
+    mutable int FError = 0;
     int64_t FSize = 0;
     std::string FPath;
 };

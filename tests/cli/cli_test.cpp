@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_app.hpp"
+#include "cli/cli_runner.hpp"
 #include "cli/option_keys.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
@@ -17,28 +18,12 @@ namespace {
 
 using test::TTempDir;
 
-struct TRun {
-    int Code;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunArgs(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "sejfko-cli");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::ostringstream out;
-    std::ostringstream err;
-    int code = RunCli(static_cast<int>(arguments.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
-}
+using test::RunCliWith;
+using TRun = test::TCliRun;
 
 TEST(Cli, StatusOnAFreshDirectoryShowsDefaults) {
     TTempDir dir;
-    TRun run = RunArgs({"--config-dir", dir.Path(), "status"});
+    TRun run = RunCliWith({"--config-dir", dir.Path(), "status"});
     EXPECT_EQ(run.Code, 0) << run.Err;
     for (const char* line :
          {"\nRun every(Days): 1\n", "\nIn time: 00:00:00\n", "\nBackup kind: 0\n",
@@ -52,7 +37,7 @@ TEST(Cli, StatusOnAFreshDirectoryShowsDefaults) {
 
 TEST(Cli, StatusListsEveryKeyOnce) {
     TTempDir dir;
-    TRun run = RunArgs({"--config-dir", dir.Path(), "status"});
+    TRun run = RunCliWith({"--config-dir", dir.Path(), "status"});
     for (const TOptionKey& key : OptionKeys()) {
         std::string label = "\n" + std::string(key.Key) + ": ";
         std::size_t at = run.Out.find(label);
@@ -81,13 +66,13 @@ TEST(Cli, ConfigWritesAndReadsOneKey) {
     for (const TStep& step : steps) {
         std::vector<std::string> write = {"--config-dir", dir.Path(), "config"};
         write.insert(write.end(), step.Write.begin(), step.Write.end());
-        TRun written = RunArgs(write);
+        TRun written = RunCliWith(write);
         EXPECT_EQ(written.Code, 0) << written.Err;
-        TRun read = RunArgs({"--config-dir", dir.Path(), "config", step.ReadKey});
+        TRun read = RunCliWith({"--config-dir", dir.Path(), "config", step.ReadKey});
         EXPECT_EQ(read.Code, 0);
         EXPECT_EQ(read.Out, step.Expected + "\n");
     }
-    TRun status = RunArgs({"--config-dir=" + dir.Path(), "status"});
+    TRun status = RunCliWith({"--config-dir=" + dir.Path(), "status"});
     EXPECT_NE(status.Out.find("\nBackup count: 31\n"), std::string::npos);
     EXPECT_NE(status.Out.find("\nRemote password: ********\n"), std::string::npos);
     EXPECT_EQ(status.Out.find("tajné"), std::string::npos);
@@ -98,9 +83,9 @@ TEST(Cli, ConfigWritesAndReadsOneKey) {
 TEST(Cli, LastRunAtTheNeverThresholdShowsNikdy) {
     TTempDir dir;
     const TLocaleFormat& locale = UserLocale();
-    RunArgs({"--config-dir", dir.Path(), "config", "Last run", locale.FormatFloat(100.0)});
-    RunArgs({"--config-dir", dir.Path(), "config", "Last transfer", locale.FormatFloat(0.5)});
-    TRun status = RunArgs({"--config-dir", dir.Path(), "status"});
+    RunCliWith({"--config-dir", dir.Path(), "config", "Last run", locale.FormatFloat(100.0)});
+    RunCliWith({"--config-dir", dir.Path(), "config", "Last transfer", locale.FormatFloat(0.5)});
+    TRun status = RunCliWith({"--config-dir", dir.Path(), "status"});
     EXPECT_NE(status.Out.find("\nLast run: Nikdy\n"), std::string::npos);
     EXPECT_NE(status.Out.find("\nLast transfer: " + locale.FormatDisplay(0.5) + "\n"),
               std::string::npos);
@@ -122,7 +107,7 @@ TEST_P(CliMisuseTest, ExitsWithTwo) {
     TTempDir dir;
     std::vector<std::string> arguments = {"--config-dir", dir.Path()};
     arguments.insert(arguments.end(), GetParam().Arguments.begin(), GetParam().Arguments.end());
-    TRun run = RunArgs(arguments);
+    TRun run = RunCliWith(arguments);
     EXPECT_EQ(run.Code, 2);
     EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;
     EXPECT_FALSE(FileExists(dir / "Options.ini"));
@@ -142,10 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Cli, HelpAndNoArguments) {
-    TRun help = RunArgs({"--help"});
+    TRun help = RunCliWith({"--help"});
     EXPECT_EQ(help.Code, 0);
     EXPECT_NE(help.Out.find("config \"KLÍČ\" [HODNOTA]"), std::string::npos);
-    TRun none = RunArgs({});
+    TRun none = RunCliWith({});
     EXPECT_EQ(none.Code, 2);
     EXPECT_NE(none.Err.find("Použití:"), std::string::npos);
 }
@@ -153,7 +138,7 @@ TEST(Cli, HelpAndNoArguments) {
 TEST(Cli, WriteErrorExitsWithOne) {
     TTempDir dir;
     TScopedFault fault(FailUnder(dir.Path(), TFileOperation::Create, EACCES));
-    TRun run = RunArgs({"--config-dir", dir.Path(), "config", "Remote host", "h"});
+    TRun run = RunCliWith({"--config-dir", dir.Path(), "config", "Remote host", "h"});
     EXPECT_EQ(run.Code, 1);
     EXPECT_EQ(run.Err, "Unable to write to " + dir / "Options.ini" + "\n");
 }

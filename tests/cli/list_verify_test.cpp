@@ -6,6 +6,7 @@
 
 #include "archive/zip_read_fixtures.hpp"
 #include "cli/cli_app.hpp"
+#include "cli/cli_runner.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
@@ -13,24 +14,8 @@ namespace {
 
 using test::TTempDir;
 
-struct TRun {
-    int Code;
-    std::string Out;
-    std::string Err;
-};
-
-TRun RunCommand(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "sejfko-cli");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(static_cast<int>(arguments.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
-}
+using test::RunCliWith;
+using TRun = test::TCliRun;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -53,7 +38,7 @@ std::string DamagedCopy(const TTempDir& dir, const std::string& good) {
 TEST(CliList, ShowsEveryEntryWithSizesDateAndCrc) {
     TTempDir dir;
     const std::string archive = test::WritePythonSample(dir);
-    TRun run = RunCommand({"list", archive});
+    TRun run = RunCliWith({"list", archive});
     ASSERT_EQ(run.Code, 0) << run.Err;
     const std::vector<std::string> lines = Lines(run.Out);
     ASSERT_EQ(lines.size(), 1 + 5 + 2u) << run.Out;
@@ -74,7 +59,7 @@ import zipfile
 with zipfile.ZipFile("odd.zip", "w") as z:
     z.writestr("a\x1b[2Jb\nc", b"x")
 )"));
-    TRun run = RunCommand({"list", dir / "odd.zip"});
+    TRun run = RunCliWith({"list", dir / "odd.zip"});
     ASSERT_EQ(run.Code, 0) << run.Err;
     EXPECT_NE(run.Out.find("a?[2Jb?c\n"), std::string::npos) << run.Out;
     EXPECT_EQ(run.Out.find('\x1b'), std::string::npos);
@@ -86,11 +71,11 @@ TEST(CliVerify, SoundArchivesPassAndDamagedEntriesAreNamed) {
     const std::string damaged = DamagedCopy(dir, good);
     const std::string notZip = dir.WriteFile("plain.txt", "not an archive");
 
-    TRun run = RunCommand({"verify", good});
+    TRun run = RunCliWith({"verify", good});
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_EQ(run.Out, good + ": OK\n");
 
-    run = RunCommand({"verify", good, damaged, notZip});
+    run = RunCliWith({"verify", good, damaged, notZip});
     EXPECT_EQ(run.Code, 1);
     const std::vector<std::string> lines = Lines(run.Out);
     ASSERT_EQ(lines.size(), 5u) << run.Out;
@@ -105,15 +90,15 @@ TEST(CliVerify, SoundArchivesPassAndDamagedEntriesAreNamed) {
 TEST(CliListVerify, WrongUseAndUnreadableArchives) {
     TTempDir dir;
     const std::string archive = test::WritePythonSample(dir);
-    EXPECT_EQ(RunCommand({"list"}).Code, 2);
-    EXPECT_EQ(RunCommand({"list", archive, archive}).Code, 2);
-    EXPECT_EQ(RunCommand({"verify"}).Code, 2);
-    TRun run = RunCommand({"list", dir / "missing.zip"});
+    EXPECT_EQ(RunCliWith({"list"}).Code, 2);
+    EXPECT_EQ(RunCliWith({"list", archive, archive}).Code, 2);
+    EXPECT_EQ(RunCliWith({"verify"}).Code, 2);
+    TRun run = RunCliWith({"list", dir / "missing.zip"});
     EXPECT_EQ(run.Code, 1);
     EXPECT_NE(run.Err.find("missing.zip"), std::string::npos) << run.Err;
-    EXPECT_EQ(RunCommand({"verify", dir / "missing.zip"}).Code, 1);
+    EXPECT_EQ(RunCliWith({"verify", dir / "missing.zip"}).Code, 1);
     // The archive commands need no configuration, even an unusable one.
-    EXPECT_EQ(RunCommand({"--config-dir", dir / "nowhere/at/all", "list", archive}).Code, 0);
+    EXPECT_EQ(RunCliWith({"--config-dir", dir / "nowhere/at/all", "list", archive}).Code, 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "archive/backup_job.hpp"
 #include "cli/cli_app.hpp"
+#include "cli/cli_runner.hpp"
 #include "cli/pack_command.hpp"
 #include "platform/file_system.hpp"
 #include "support/temp_dir.hpp"
@@ -20,23 +21,11 @@ namespace {
 
 using test::TTempDir;
 
-struct TRun {
-    int Code;
-    std::string Out;
-    std::string Err;
-};
+using TRun = test::TCliRun;
 
 TRun Pack(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"sejfko-cli", "pack"});
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(static_cast<int>(arguments.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
+    arguments.insert(arguments.begin(), "pack");
+    return test::RunCliWith(std::move(arguments));
 }
 
 // The archives in `directory`.
