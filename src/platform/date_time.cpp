@@ -74,6 +74,8 @@ TDateTime Combine(std::int64_t day, double timeOfDay) {
     return day >= 0 ? d + timeOfDay : d - timeOfDay;
 }
 
+}  // namespace
+
 void AppendPadded(std::string& out, int value, int width) {
     char buf[16];
     const auto res = std::to_chars(buf, buf + sizeof buf, value);
@@ -82,8 +84,6 @@ void AppendPadded(std::string& out, int value, int width) {
     }
     out.append(buf, res.ptr);
 }
-
-}  // namespace
 
 bool IsLeapYear(int year) {
     return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);

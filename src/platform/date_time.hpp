@@ -48,6 +48,9 @@ int DayOfTheWeek(TDateTime value);
 TDateTime UnixToDateTime(std::time_t seconds, long nanoseconds = 0);
 std::time_t DateTimeToUnix(TDateTime value);
 
+// Appends `value` in decimal, with leading zeros up to `width` digits.
+void AppendPadded(std::string& out, int value, int width);
+
 // "yyyymmdd_hhmm", the stamp in archive names.
 std::string FormatArchiveStamp(TDateTime value);
 

@@ -144,15 +144,6 @@ bool MatchesNumber(std::string_view text, char separator) {
     return i == n;
 }
 
-void AppendNumber(std::string& out, int value, int width) {
-    char buf[16];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value);
-    for (auto n = res.ptr - buf; n < width; ++n) {
-        out += '0';
-    }
-    out.append(buf, res.ptr);
-}
-
 }  // namespace
 
 TLocaleFormat::TLocaleFormat() {
@@ -241,17 +232,17 @@ std::string TLocaleFormat::FormatDisplay(TDateTime value) const {
     const TDateParts date = DecodeDate(value);
     const TTimeParts time = DecodeTime(value);
     std::string out;
-    AppendNumber(out, date.Day, 1);
+    AppendPadded(out, date.Day, 1);
     out += '.';
     out += LongMonthName(date.Month);
     out += ' ';
-    AppendNumber(out, date.Year, 4);
+    AppendPadded(out, date.Year, 4);
     out += ' ';
-    AppendNumber(out, time.Hour, 2);
+    AppendPadded(out, time.Hour, 2);
     out += ':';
-    AppendNumber(out, time.Minute, 2);
+    AppendPadded(out, time.Minute, 2);
     out += ':';
-    AppendNumber(out, time.Second, 2);
+    AppendPadded(out, time.Second, 2);
     return out;
 }
 
