@@ -1,5 +1,5 @@
 #pragma once
-// The command record and specification records that TZipArchiver hands to the engine, with every
+// The command record and the file-pattern records that TZipArchiver hands to the engine, with every
 // text they point to. The buffer owns all of it, so the pointers stay valid for the lifetime of
 // the buffer (the whole ZipEngineExec call) and are freed together.
 

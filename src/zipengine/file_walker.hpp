@@ -1,5 +1,5 @@
 #pragma once
-// Expands the command's specifications into the ordered list of files to archive. Only names and
+// Expands the command's file patterns into the ordered list of files to archive. Only names and
 // sizes are kept, so a tree of 100,000 files costs a few megabytes. No file is opened here.
 
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 namespace sejfko::zipengine {
 
 struct TWalkItem {
-    std::string Path;        // as found: the specification's directory joined with the names
+    std::string Path;        // as found: the pattern's directory joined with the names
     std::string StoredName;  // the name inside the archive
     uint64_t Size = 0;
 };

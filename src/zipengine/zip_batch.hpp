@@ -1,7 +1,7 @@
 #pragma once
 // One run of the engine over a command record.
 //
-// Threads: the calling thread walks the specifications, then hands out jobs in archive order
+// Threads: the calling thread walks the file patterns, then hands out jobs in archive order
 // (zip_job.hpp): a small file is one job that a worker opens, reads and compresses itself; a
 // large file is opened here and cut into pieces of CHUNK_SIZE, read and compressed by the
 // workers into one deflate stream (deflate_chunk.hpp) with their checksums combined. The calling

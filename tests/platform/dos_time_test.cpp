@@ -4,20 +4,12 @@
 
 #include <ostream>
 
-namespace sejfko {
-namespace {
+#include "support/local_time.hpp"
 
-std::time_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return mktime(&local);
-}
+namespace sejfko {
+using test::LocalSeconds;
+
+namespace {
 
 constexpr uint32_t First = 0x00210000u;  // 1980-01-01 00:00:00
 constexpr uint32_t Last = 0xFF9FBF7Du;   // 2107-12-31 23:59:58

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <random>
 
+#include "support/local_time.hpp"
 #include "zipengine/deflate_chunk.cpp"
 #include "zipengine/file_walker.cpp"
 #include "zipengine/zip_format.cpp"
@@ -118,23 +119,11 @@ TEST(Utf8, ValidityAndNameFlag) {
     EXPECT_EQ(NameFlags("k\xE8\xF2.txt"), 0);  // Windows-1250 bytes stay bytes
 }
 
-std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
-
 TEST(DosDateTime, PacksLocalTimeAndClamps) {
-    EXPECT_EQ(DosDateTime(LocalTime(2021, 6, 15, 10, 20, 31)),
+    EXPECT_EQ(DosDateTime(test::LocalSeconds(2021, 6, 15, 10, 20, 31)),
               ((41u << 9 | 6u << 5 | 15u) << 16) | (10u << 11 | 20u << 5 | 15u));
     EXPECT_EQ(DosDateTime(0), (1u << 5 | 1u) << 16);
-    EXPECT_EQ(DosDateTime(LocalTime(2200, 1, 1, 0, 0, 0)),
+    EXPECT_EQ(DosDateTime(test::LocalSeconds(2200, 1, 1, 0, 0, 0)),
               ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u));
 }
 

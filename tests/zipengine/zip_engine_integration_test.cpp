@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "support/local_time.hpp"
 #include "support/temp_dir.hpp"
 #include "zipengine/archive_readers.hpp"
 #include "zipengine/engine_harness.hpp"
@@ -17,15 +18,8 @@ namespace {
 
 void SetTime(const std::string& path, int year, int month, int day, int hour, int minute,
              int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    const timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
+    const std::time_t seconds = LocalSeconds(year, month, day, hour, minute, second);
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
