@@ -1,0 +1,101 @@
+#pragma once
+// TBackupThread: the one background worker. About once a second it decides whether a backup is
+// due and runs it (RunBackup), and about once a minute it sends waiting archives to the server
+// when the storage is remote (TransferBackup). It talks to the front end only through posted
+// messages (platform/message_sink.hpp) and reads every setting from the global Options when it
+// needs it.
+//
+// The thread starts paused: nothing runs until the owner calls Resume. A pause request
+// (SuspendBackupThread) is honoured only at the end of a pass, never inside a run or a transfer.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/auto_reset_event.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/date_time.hpp"
+
+namespace sejfko {
+
+// "Last run" written when a run begins; any value up to it means no successful backup.
+constexpr TDateTime NeverMarker = 100.0;
+
+class TBackupThread {
+public:
+    // Paused; IncSelectPath is "IncSelect.ini" in the options' data directory.
+    TBackupThread();
+    // Asks the thread to end and waits for it.
+    virtual ~TBackupThread();
+    TBackupThread(const TBackupThread&) = delete;
+    TBackupThread& operator=(const TBackupThread&) = delete;
+
+    // Starts the thread on the first call; later calls end a pause.
+    void Resume();
+    // True while the thread has not started or has paused itself.
+    bool Suspended() const;
+    // Sets the terminate request (and wakes any sleep), without waiting.
+    void Terminate();
+    bool Terminated() const { return FTerminated.load(); }
+    // Waits until the thread has ended (resumes it first when it is paused).
+    void WaitFor();
+
+    // Recomputes NextRun from the options and posts bsIdle.
+    void ComputeNextRun(bool Initial);
+    // True when an incremental backup may be made now, false when a complete one is due.
+    bool IsIncrementalRun(TDateTime LastRun) const;
+    // One backup run (worker thread only).
+    void RunBackup();
+    // Keeps the newest "Backup count" archives in "Local directory" (and the chains they need).
+    void PruneLocalBackups();
+    // Progress callback of the archive job: posts bsArchiveProgress when the value changes.
+    void ArchiveProgress(int32_t Percent, bool& Abort);
+    // Cancellation callback of the selection operations.
+    void QueryTerminated(bool& Abort);
+    // Sends the oldest waiting archive to the server; false when nothing more can be sent now.
+    bool TransferBackup();
+
+    TAutoResetEvent SuspendEvent;
+    std::atomic<int32_t> TransferTick{-1};
+    std::atomic<int64_t> TransferTotal{0};
+    std::atomic<int32_t> LastPercent{0};
+    std::string IncSelectPath;
+    std::atomic<bool> BackupRunning{false};
+    std::atomic<bool> TransferRunning{false};
+    // The moment after which the next run starts; written by the worker and by the front end
+    // (an immediate backup stores Now()).
+    std::atomic<TDateTime> NextRun{0.0};
+
+protected:
+    // The thread body: the main loop.
+    virtual void Execute();
+    // The pauses of the main loop; they return early when the thread is asked to end. Tests
+    // override them to step passes without waiting for real time.
+    virtual void SleepBetweenPasses(std::chrono::milliseconds duration);
+
+private:
+    // implementation fields: see backup_thread.cpp
+};
+
+// The program's worker, or null.
+extern std::unique_ptr<TBackupThread> BackupThread;
+
+// Brings the worker to a standstill at its safe point and returns when it has paused.
+// `processMessages` lets a front end keep its own events flowing while it waits.
+void SuspendBackupThread(const std::function<void()>& processMessages = {});
+// Ends a pause; the worker then recomputes NextRun from the options.
+void ResumeBackupThread();
+
+// Creates BackupThread and starts it, holding the data directory's lock (Options must be loaded).
+// False, with a Czech `errorText`, when another process holds the lock; nothing is started then.
+bool StartBackupThread(std::string& errorText);
+// Terminates BackupThread, waits for it, frees it and releases the lock. Safe without a worker.
+void StopBackupThread();
+
+}  // namespace sejfko

@@ -1,0 +1,25 @@
+#pragma once
+// The user's selection file: one path per line, exclusions marked by "/Exclude" anywhere in the
+// line (any ASCII letter case). Lines end with CR LF or LF; a lone CR ends the text of its line;
+// a Ctrl+Z byte ends the file. Entries are trimmed of bytes 0..32.
+
+#include <string>
+#include <vector>
+
+#include "backup/file_scan.hpp"
+
+namespace sejfko {
+
+using TStringList = std::vector<std::string>;
+
+// Reads `path` line by line (streamed, any line length) and appends the entries in file order.
+// False when the file cannot be opened (missing, not a regular file, no access); never throws
+// for its content.
+bool ReadSelectionFile(const std::string& path, TStringList& include, TStringList& exclude);
+
+// Removes what the exclusions name from `include`, replacing an include directory above an
+// exclusion by its entries (appended at the end) until the excluded path itself is an entry.
+// True when not cancelled.
+bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query);
+
+}  // namespace sejfko

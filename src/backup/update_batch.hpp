@@ -1,0 +1,33 @@
+#pragma once
+// The deletion list of an incremental archive: the files of the stored state that are no longer
+// selected. Written into a private (0700) temporary directory of this process and stored at the
+// archive's root under UpdateBatchName: a shell script of `rm -f -- 'PATH'` lines (UTF-8, LF,
+// PATH as stored in the archive) on POSIX, a "del" batch in code page 852 with CR LF on Windows.
+
+#include <string>
+#include <vector>
+
+namespace sejfko {
+
+#ifdef _WIN32
+constexpr const char* UpdateBatchName = "!!!!!upd_arch.bat";
+#else
+constexpr const char* UpdateBatchName = "!!!!!upd_arch.sh";
+#endif
+
+// Full path of this process's deletion list (the private directory is created on first use).
+std::string UpdateBatchPath();
+// True for the path UpdateBatchPath() returns: the archive job stores that file at the root.
+bool IsUpdateBatchPath(const std::string& path);
+
+// One line of each form, without its line end. `path` is the full name as the state holds it.
+std::string PosixUpdateBatchLine(const std::string& path);
+// `path` in Windows-1250; the result in code page 852.
+std::string WindowsUpdateBatchLine(const std::string& path);
+
+// Writes the list for `paths` (replacing an older one); EOSError when it cannot.
+void WriteUpdateBatch(const std::vector<std::string>& paths);
+// Deletes the list, ignoring the result.
+void DeleteUpdateBatch();
+
+}  // namespace sejfko
