@@ -42,7 +42,7 @@ public:
     bool Suspended() const;
     // Sets the terminate request (and wakes any sleep), without waiting.
     void Terminate();
-    bool Terminated() const { return FTerminated.load(); }
+    bool Terminated() const;
     // Waits until the thread has ended (resumes it first when it is paused).
     void WaitFor();
 
