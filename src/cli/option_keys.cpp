@@ -90,6 +90,7 @@ std::vector<TOptionKey> MakeKeys() {
         TextKey<&T::RemotePassword, &T::SetRemotePassword>(o, KeyRemotePassword,
                                                            TOptionType::Password),
         IntegerKey<&T::BackupCount, &T::SetBackupCount>(o, KeyBackupCount),
+        IntegerKey<&T::PassiveMode, &T::SetPassiveMode>(o, KeyPassiveMode),
         DateTimeKey<&T::LastRun, &T::SetLastRun>(s, KeyLastRun),
         IntegerKey<&T::FileCountForTransfer, &T::SetFileCountForTransfer>(s, KeyFileCount),
         DateTimeKey<&T::LastTransfer, &T::SetLastTransfer>(s, KeyLastTransfer),

@@ -21,6 +21,7 @@ struct TOptions::TFields {
     std::string RemoteUser;
     std::string RemotePassword;
     int32_t BackupCount = 0;
+    int32_t PassiveMode = 0;
     TDateTime LastRun = 0.0;
     int32_t FileCountForTransfer = 0;
     TDateTime LastTransfer = 0.0;
@@ -115,6 +116,7 @@ void TOptions::Load(const std::string& directory) {
     f.RemoteUser = read.String(o, KeyRemoteUser, "");
     f.RemotePassword = read.String(o, KeyRemotePassword, "");
     f.BackupCount = read.Integer(o, KeyBackupCount, 10);
+    f.PassiveMode = read.Integer(o, KeyPassiveMode, 0);
     f.LastRun = read.DateTime(s, KeyLastRun, 0.0);
     f.FileCountForTransfer = read.Integer(s, KeyFileCount, 0);
     f.LastTransfer = read.DateTime(s, KeyLastTransfer, 0.0);
@@ -181,6 +183,7 @@ SEJFKO_OPTION_GETTER(std::string, RemoteHost)
 SEJFKO_OPTION_GETTER(std::string, RemoteUser)
 SEJFKO_OPTION_GETTER(std::string, RemotePassword)
 SEJFKO_OPTION_GETTER(int32_t, BackupCount)
+SEJFKO_OPTION_GETTER(int32_t, PassiveMode)
 SEJFKO_OPTION_GETTER(TDateTime, LastRun)
 SEJFKO_OPTION_GETTER(int32_t, FileCountForTransfer)
 SEJFKO_OPTION_GETTER(TDateTime, LastTransfer)
@@ -231,6 +234,9 @@ void TOptions::SetRemotePassword(const std::string& value) {
 }
 void TOptions::SetBackupCount(int32_t value) {
     Store(&TFields::BackupCount, value, OptionsSection, KeyBackupCount, EncodeInteger, 0);
+}
+void TOptions::SetPassiveMode(int32_t value) {
+    Store(&TFields::PassiveMode, value, OptionsSection, KeyPassiveMode, EncodeInteger, 0);
 }
 void TOptions::SetLastRun(TDateTime value) {
     Store(

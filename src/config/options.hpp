@@ -48,6 +48,9 @@ constexpr const char* KeyBackupCount = "Backup count";
 constexpr const char* KeyLastRun = "Last run";
 constexpr const char* KeyFileCount = "File count for transfer";
 constexpr const char* KeyLastTransfer = "Last transfer";
+// Added later than the others: 0 = active data connections (the default), any other value =
+// passive, for clients behind routers that refuse incoming connections.
+constexpr const char* KeyPassiveMode = "Passive mode";
 
 class TOptions {
 public:
@@ -89,6 +92,9 @@ public:
     void SetRemotePassword(const std::string& value);
     int32_t BackupCount() const;
     void SetBackupCount(int32_t value);
+    // Stored as written; the client treats every non-zero value as passive mode.
+    int32_t PassiveMode() const;
+    void SetPassiveMode(int32_t value);
     TDateTime LastRun() const;
     void SetLastRun(TDateTime value);
     int32_t FileCountForTransfer() const;

@@ -77,6 +77,20 @@ TEST(Options, FirstStartHasDefaultsAndNoFile) {
     EXPECT_EQ(ReadWholeFile(loaded.Path), "[Options]\nBackup count=5\n");
 }
 
+TEST(Options, PassiveModeDefaultsToActiveAndKeepsTheStoredValue) {
+    TLoaded loaded;
+    EXPECT_EQ(loaded.Store.PassiveMode(), 0);
+    loaded.Store.SetPassiveMode(1);
+    EXPECT_EQ(ReadWholeFile(loaded.Path), "[Options]\nPassive mode=1\n");
+
+    const std::string stored = "[OPTIONS]\npassive MODE=2\n";
+    TLoaded other(&stored);
+    EXPECT_EQ(other.Store.PassiveMode(), 2);
+    const std::string garbage = "[Options]\nPassive mode=yes\n";
+    TLoaded third(&garbage);
+    EXPECT_EQ(third.Store.PassiveMode(), 0);
+}
+
 TEST(Options, NeverLoadedStoreHasConstructionValuesAndRefusesSetters) {
     TOptions o(PointLocale);
     EXPECT_FALSE(o.Loaded());
