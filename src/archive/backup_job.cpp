@@ -9,6 +9,7 @@
 #include "archive/archive_naming.hpp"
 #include "archive/archive_space.hpp"
 #include "archive/zip_archiver.hpp"
+#include "backup/update_batch.hpp"
 #include "platform/clock.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/file_system.hpp"
@@ -76,11 +77,17 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         zip.AddOptions = TAddOptions{AddDirNames, AddHiddenFiles};
         zip.SetZipFileName(tempName);
         zip.FSpecArgs.clear();
+        zip.FSpecRootDirs.clear();
         for (const std::string& file : files) {
             if (DirectoryExists(file)) {
                 zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(file) + "*.*");
+                zip.FSpecRootDirs.emplace_back();
             } else {
                 zip.FSpecArgs.push_back(file);
+                // The deletion list lies in a private temporary directory; a restore looks for
+                // it at the archive's root.
+                zip.FSpecRootDirs.push_back(IsUpdateBatchPath(file) ? ExtractFileDir(file)
+                                                                    : std::string());
             }
         }
         zip.Add();

@@ -108,6 +108,7 @@ int32_t TZipArchiver::Add() {
         RecordError(zaeFatalEngine, {});
     }
     FSpecArgs.clear();
+    FSpecRootDirs.clear();
     FSpecArgsExcl.clear();
     FCancel = false;
     FExecuting = false;

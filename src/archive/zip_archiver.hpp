@@ -153,6 +153,8 @@ public:
     TAddOptions AddOptions;
     TDateTime AddFrom = 0;
     std::vector<std::string> FSpecArgs;      // ">" recurses, "|" does not, for one line
+    // Per line of FSpecArgs: a non-empty entry replaces RootDir for that line's files.
+    std::vector<std::string> FSpecRootDirs;
     std::vector<std::string> FSpecArgsExcl;  // patterns to leave out
     bool Unattended = false;
     intptr_t WindowHandle = 0;  // passed to the engine unless Unattended

@@ -138,6 +138,9 @@ TZipCommandBuffer::TZipCommandBuffer(const TZipArchiver& archiver, void* caller,
         spec.Encrypt = command.Encrypt;
         spec.Recurse = line.Recurse;
         spec.RootDir = rootDir;
+        if (index < archiver.FSpecRootDirs.size() && !archiver.FSpecRootDirs[index].empty()) {
+            spec.RootDir = Copy(FullPath(archiver.FSpecRootDirs[index]));
+        }
     }
     command.ArgCount = static_cast<int32_t>(FSpecs.size());
     command.Specs = FSpecs.empty() ? nullptr : FSpecs.data();

@@ -13,8 +13,8 @@ namespace sejfko {
 using TStringList = std::vector<std::string>;
 
 // Reads `path` line by line (streamed, any line length) and appends the entries in file order.
-// False when the file cannot be opened (missing, not a regular file, no access); never throws
-// for its content.
+// False when the file cannot be opened (missing, not a regular file, no access) or a read fails
+// part-way; never throws for its content. Lines that trim to nothing add no entry.
 bool ReadSelectionFile(const std::string& path, TStringList& include, TStringList& exclude);
 
 // Removes what the exclusions name from `include`, replacing an include directory above an

@@ -1,0 +1,141 @@
+// ApplyExclusions replaces an include directory above an exclusion by its entries, level by
+// level, until the excluded path is an entry of its own and can be deleted.
+//
+// Two shortcuts keep it near linear without changing its result:
+// - After a directory is replaced, the scan goes on at the same position instead of starting
+//   over: every entry before that position was already found not to occur in the exclusion, and
+//   those entries have not changed.
+// - "Is the child already included?" is answered by a count of entries per name, kept in step
+//   with the list, instead of a scan of the list per child.
+
+#include <unordered_map>
+
+#include "backup/selection_file.hpp"
+#include "platform/file_system.hpp"
+
+namespace sejfko {
+
+namespace {
+
+#ifdef _WIN32
+// Windows names differ in letter case only when they differ in more than that.
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+std::string NameKey(const std::string& name) {
+    std::string key = name;
+    for (char& c : key) {
+        c = FoldCase(c);
+    }
+    return key;
+}
+#else
+// POSIX names that differ in letter case are different files.
+const std::string& NameKey(const std::string& name) {
+    return name;
+}
+#endif
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && NameKey(a) == NameKey(b);
+}
+
+class TExclusionRun {
+public:
+    TExclusionRun(TStringList& include, const TQueryAbort& query)
+        : FInclude(include), FQuery(query) {}
+
+    // False when cancelled.
+    bool Apply(const std::string& exclusion) {
+        std::size_t i = 0;
+        while (i < FInclude.size()) {
+            if (AskAbort()) {
+                return false;
+            }
+            const std::string& entry = FInclude[i];
+            if (exclusion.find(entry) == std::string::npos) {
+                ++i;
+            } else if (SameName(entry, exclusion)) {
+                Erase(i);
+            } else {
+                ReplaceByChildren(i);
+            }
+        }
+        return true;
+    }
+
+private:
+    bool AskAbort() {
+        bool abort = false;
+        if (FQuery) {
+            FQuery(abort);
+        }
+        return abort;
+    }
+
+    void ReplaceByChildren(std::size_t i) {
+        const std::string prefix = IncludeTrailingPathDelimiter(FInclude[i]);
+        std::vector<TDirectoryEntry> entries;
+        // An entry that cannot be listed (a file, a vanished or unreadable directory) goes
+        // without replacement.
+        if (ListDirectory(FInclude[i], entries)) {
+            IndexNames();
+            for (const TDirectoryEntry& entry : entries) {
+                // A symlink met below an entry is never followed into a directory (the scan
+                // does not either): listed as an entry of its own, it would be.
+                if (entry.Kind == TEntryKind::Symlink && entry.Target != TEntryKind::Regular) {
+                    continue;
+                }
+                std::string child = prefix + entry.Name;
+                if (entry.Kind == TEntryKind::Directory) {
+                    child += PathDelimiter;
+                }
+                if (FCounts.find(NameKey(child)) == FCounts.end()) {
+                    ++FCounts[NameKey(child)];
+                    FInclude.push_back(std::move(child));
+                }
+            }
+        }
+        Erase(i);
+    }
+
+    void IndexNames() {
+        if (FIndexed) {
+            return;
+        }
+        FCounts.reserve(FInclude.size() * 2);
+        for (const std::string& name : FInclude) {
+            ++FCounts[NameKey(name)];
+        }
+        FIndexed = true;
+    }
+
+    void Erase(std::size_t i) {
+        if (FIndexed) {
+            const auto it = FCounts.find(NameKey(FInclude[i]));
+            if (it != FCounts.end() && --it->second == 0) {
+                FCounts.erase(it);
+            }
+        }
+        FInclude.erase(FInclude.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+
+    TStringList& FInclude;
+    const TQueryAbort& FQuery;
+    std::unordered_map<std::string, int> FCounts;  // entries per name key, once needed
+    bool FIndexed = false;
+};
+
+}  // namespace
+
+bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query) {
+    TExclusionRun run(include, query);
+    for (const std::string& exclusion : exclude) {
+        if (!run.Apply(exclusion)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace sejfko

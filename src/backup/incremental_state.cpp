@@ -1,0 +1,119 @@
+// The old state is consumed record by record: each file found in it is deleted from it, so
+// what is left at the end are the files that are no longer selected. TFileList's name index
+// makes each lookup and deletion cheap, so a run stays linear in the number of files.
+
+#include "backup/incremental_state.hpp"
+
+#include <string>
+#include <vector>
+
+#include "backup/update_batch.hpp"
+#include "platform/dos_time.hpp"
+#include "platform/file_system.hpp"
+
+namespace sejfko {
+
+namespace {
+
+// The state and the deletion list are line-based: such a name would tear a record apart. Its
+// file is archived by every run instead.
+bool FitsOnOneLine(const std::string& name) {
+    return name.find_first_of("\r\n") == std::string::npos;
+}
+
+bool AskAbort(const TQueryAbort& query) {
+    bool abort = false;
+    if (query) {
+        query(abort);
+    }
+    return abort;
+}
+
+}  // namespace
+
+bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList& newState,
+                        const TQueryAbort& query) {
+    newState.Clear();
+    TExpandedFileList changed;
+    std::size_t next = 0;
+    for (; next < files.size(); ++next) {
+        if (AskAbort(query)) {
+            // What is not yet compared stays for the caller, who abandons the run.
+            files.erase(files.begin(), files.begin() + static_cast<std::ptrdiff_t>(next));
+            return false;
+        }
+        TExpandedFile& file = files[next];
+        if (!FitsOnOneLine(file.Name)) {
+            changed.push_back(std::move(file));
+            continue;
+        }
+        uint32_t crc = 0;
+        uint16_t error = 0;
+        const int index = oldState.IndexOf(file.Name);
+        if (index < 0) {
+            FileCrc32(file.Name, crc, error);
+            if (error == 0) {
+                newState.Add(file.Name, file.Stamp, crc);
+            }
+            changed.push_back(std::move(file));
+            continue;
+        }
+        TFileItem stored;
+        oldState.GetItem(index, stored);
+        oldState.Delete(index);
+        if (stored.Stamp == file.Stamp) {
+            newState.Add(stored.Name, stored.Stamp, stored.Crc);
+            continue;
+        }
+        FileCrc32(file.Name, crc, error);
+        if (error != 0) {
+            // Unreadable now: archived if the job can, and treated as new by the next run.
+            changed.push_back(std::move(file));
+        } else if (crc == stored.Crc) {
+            // Only touched: the old stamp stays, so the next run checks the content again.
+            newState.Add(stored.Name, stored.Stamp, stored.Crc);
+        } else {
+            newState.Add(file.Name, file.Stamp, crc);
+            changed.push_back(std::move(file));
+        }
+    }
+
+    bool batchCreated = false;
+    if (oldState.Count() > 0) {
+        std::vector<std::string> vanished;
+        vanished.reserve(static_cast<std::size_t>(oldState.Count()));
+        TFileItem item;
+        for (int i = 0; i < oldState.Count(); ++i) {
+            oldState.GetItem(i, item);
+            vanished.push_back(std::move(item.Name));
+        }
+        WriteUpdateBatch(vanished);
+        const std::string batch = UpdateBatchPath();
+        const TFileStatus status = GetFileStatus(batch);
+        changed.push_back(
+            TExpandedFile{batch, UnixTimeToFileDate(status.ModifiedSeconds), status.Size});
+        batchCreated = true;
+    }
+    files = std::move(changed);
+    return batchCreated;
+}
+
+void BuildFileState(TFileList& newState, const TExpandedFileList& files, const TQueryAbort& query) {
+    newState.Clear();
+    for (const TExpandedFile& file : files) {
+        if (AskAbort(query)) {
+            return;
+        }
+        if (!FitsOnOneLine(file.Name)) {
+            continue;
+        }
+        uint32_t crc = 0;
+        uint16_t error = 0;
+        FileCrc32(file.Name, crc, error);
+        if (error == 0) {
+            newState.Add(file.Name, file.Stamp, crc);
+        }
+    }
+}
+
+}  // namespace sejfko

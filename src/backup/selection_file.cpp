@@ -1,0 +1,109 @@
+// The selection file is read in fixed chunks, so a huge line or a huge file costs memory only
+// for the entries it yields. Bytes are kept as they are (NUL and invalid UTF-8 included): the
+// entries are file names, and file names are bytes.
+
+#include "backup/selection_file.hpp"
+
+#include <string_view>
+
+#include "platform/file_io.hpp"
+
+namespace sejfko {
+
+namespace {
+
+constexpr char CtrlZ = 0x1A;
+constexpr std::string_view ExcludeKeyword = "/EXCLUDE";
+constexpr std::size_t ChunkSize = 64 * 1024;
+
+bool IsTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsTrimmed(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsTrimmed(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Position of the keyword, compared in ASCII upper case only, or npos.
+std::size_t FindKeyword(std::string_view line) {
+    if (line.size() < ExcludeKeyword.size()) {
+        return std::string_view::npos;
+    }
+    for (std::size_t at = 0; at + ExcludeKeyword.size() <= line.size(); ++at) {
+        std::size_t k = 0;
+        while (k < ExcludeKeyword.size() && AsciiUpper(line[at + k]) == ExcludeKeyword[k]) {
+            ++k;
+        }
+        if (k == ExcludeKeyword.size()) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// An entry that trims to nothing names nothing; kept, it would be a substring of every
+// exclusion and have the root directory listed in its place.
+void AddLine(std::string_view line, TStringList& include, TStringList& exclude) {
+    if (line.empty()) {
+        return;
+    }
+    const std::size_t keyword = FindKeyword(line);
+    const std::string_view entry =
+        Trim(keyword == std::string_view::npos ? line : line.substr(0, keyword));
+    if (entry.empty()) {
+        return;
+    }
+    (keyword == std::string_view::npos ? include : exclude).emplace_back(entry);
+}
+
+}  // namespace
+
+bool ReadSelectionFile(const std::string& path, TStringList& include, TStringList& exclude) {
+    TReadFile file;
+    if (!file.Open(path)) {
+        return false;
+    }
+    std::string line;
+    bool skipping = false;  // after a lone CR: the rest of the physical line is not text
+    std::string chunk(ChunkSize, '\0');
+    for (;;) {
+        const std::ptrdiff_t count = file.Read(chunk.data(), chunk.size());
+        if (count < 0) {
+            // Half a selection would pass for the whole one (and count the rest as deleted).
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
+            const char c = chunk[static_cast<std::size_t>(i)];
+            if (c == CtrlZ) {
+                AddLine(line, include, exclude);
+                return true;
+            }
+            if (c == '\n') {
+                AddLine(line, include, exclude);
+                line.clear();
+                skipping = false;
+            } else if (c == '\r') {
+                skipping = true;
+            } else if (!skipping) {
+                line.push_back(c);
+            }
+        }
+    }
+    AddLine(line, include, exclude);
+    return true;
+}
+
+}  // namespace sejfko
