@@ -45,6 +45,8 @@ public:
     bool Terminated() const;
     // Waits until the thread has ended (resumes it first when it is paused).
     void WaitFor();
+    // Waits up to `timeout` for the thread to pause itself; true when it is paused.
+    bool WaitUntilSuspended(std::chrono::milliseconds timeout);
 
     // Recomputes NextRun from the options and posts bsIdle.
     void ComputeNextRun(bool Initial);
@@ -78,9 +80,24 @@ protected:
     // The pauses of the main loop; they return early when the thread is asked to end. Tests
     // override them to step passes without waiting for real time.
     virtual void SleepBetweenPasses(std::chrono::milliseconds duration);
+    // The wait for a pause request at the end of a pass; true when one was taken.
+    virtual bool WaitForPauseRequest(std::chrono::milliseconds timeout);
 
 private:
-    // implementation fields: see backup_thread.cpp
+    class TRunClosing;
+    void ThreadMain();
+    // Blocks at the safe point until Resume; clears a request that arrived meanwhile.
+    void PauseHere();
+    bool DueNow() const;
+
+    mutable std::mutex FStateLock;
+    std::condition_variable FStateChanged;  // FSuspended changed, or a sleep is to end
+    std::thread FThread;
+    bool FStarted = false;
+    bool FSuspended = true;
+    std::atomic<bool> FTerminated{false};
+    // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
+    bool FSkipRestOfPass = false;
 };
 
 // The program's worker, or null.
