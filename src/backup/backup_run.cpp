@@ -1,9 +1,214 @@
+// One backup run on the worker thread: selection, complete-or-incremental choice, archive job,
+// pruning, state and bookkeeping. The closing steps (deletion list removed, next run planned,
+// "running" cleared) live in the destructor of TRunClosing, so they happen on every way out:
+// normal end, terminate request, missing selection file and exception alike.
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "archive/backup_job.hpp"
 #include "backup/backup_thread.hpp"
+#include "backup/file_list.hpp"
+#include "backup/file_scan.hpp"
+#include "backup/incremental_state.hpp"
+#include "backup/retention.hpp"
+#include "backup/selection_file.hpp"
+#include "backup/update_batch.hpp"
+#include "config/options.hpp"
+#include "platform/clock.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/exceptions.hpp"
+#include "platform/file_system.hpp"
+#include "platform/message_sink.hpp"
 
 namespace sejfko {
 
-void TBackupThread::RunBackup() {}
+class TBackupThread::TRunClosing {
+public:
+    explicit TRunClosing(TBackupThread& thread) : FThread(thread) {}
+    TRunClosing(const TRunClosing&) = delete;
+    TRunClosing& operator=(const TRunClosing&) = delete;
 
-void TBackupThread::PruneLocalBackups() {}
+    ~TRunClosing() {
+        try {
+            if (BatchMayExist) {
+                DeleteUpdateBatch();
+            }
+            FThread.ComputeNextRun(false);
+        } catch (...) {
+            // The run's own exception (if any) is already on its way to the display.
+            ShowException(std::current_exception());
+        }
+        FThread.BackupRunning.store(false);
+    }
+
+    // Set before the deletion list may be written: also a list torn by an exception goes.
+    bool BatchMayExist = false;
+
+private:
+    TBackupThread& FThread;
+};
+
+namespace {
+
+void PostStatus(TBackupStatus status, intptr_t value = 0) {
+    PostToMain(WM_BACKUP_STATUS, status, value);
+}
+
+// The stored state, or an empty list when the file is missing or cannot be parsed: a state that
+// cannot be trusted leads to a complete backup instead of a run that stops on every pass.
+bool LoadPreviousState(TFileList& state, const std::string& path) {
+    try {
+        return state.LoadFromFile(path);
+    } catch (const Exception&) {
+        state.Clear();
+        return false;
+    }
+}
+
+std::vector<std::string> Names(const TExpandedFileList& files) {
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    for (const TExpandedFile& file : files) {
+        names.push_back(file.Name);
+    }
+    return names;
+}
+
+// Files the archive job had to leave out are not saved: the next run tries them again.
+void ForgetSkippedFiles(TFileList& state) {
+    for (const std::string& name : LastSkippedFiles()) {
+        for (int index = state.IndexOf(name); index >= 0; index = state.IndexOf(name)) {
+            state.Delete(index);
+        }
+    }
+}
+
+// The archive among `after` that `before` did not have; empty when there is not exactly one.
+std::string NewArchiveName(const std::vector<std::string>& before,
+                           const std::vector<std::string>& after) {
+    std::string found;
+    for (const std::string& name : after) {
+        if (std::find(before.begin(), before.end(), name) == before.end()) {
+            if (!found.empty()) {
+                return {};
+            }
+            found = name;
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+void TBackupThread::RunBackup() {
+    // Planned from the start, so that even a failing options file moves NextRun on instead of
+    // starting the same failing run on every pass.
+    TRunClosing closing(*this);
+    const TDateTime previousLastRun = Options.LastRun();
+    Options.SetLastRun(NeverMarker);
+    bool failed = false;
+    const TDateTime startTime = Now();
+    FLastArchive.clear();
+    BackupRunning.store(true);
+    PostStatus(bsRunStarted);
+    if (Terminated()) {
+        return;
+    }
+
+    TStringList includeList;
+    TStringList excludeList;
+    std::vector<std::string> fileList;
+    TFileList newState;
+    const TQueryAbort query = [this](bool& abort) { QueryTerminated(abort); };
+
+    const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
+    if (!ReadSelectionFile(selection, includeList, excludeList)) {
+        PostToMain(WM_SELECTION_MISSING);
+        FSkipRestOfPass = true;
+        return;
+    }
+    if (Terminated()) {
+        return;
+    }
+    PostStatus(bsSelectionRead);
+    ApplyExclusions(includeList, excludeList, query);
+    if (Terminated()) {
+        return;
+    }
+
+    const TBackupKind kind = Options.BackupKind();
+    const bool incrementalKind = kind == bkIncWeek || kind == bkIncMonth;
+    bool complete = false;
+    if (kind == bkFull) {
+        fileList = includeList;
+        complete = true;
+        // A later switch to an incremental kind must start from a complete backup.
+        DeleteFile(IncSelectPath);
+    } else if (incrementalKind) {
+        TExpandedFileList expanded;
+        ExpandSelection(expanded, includeList, query);
+        if (Terminated()) {
+            return;
+        }
+        TFileList oldState;
+        if (LoadPreviousState(oldState, IncSelectPath) && IsIncrementalRun(previousLastRun)) {
+            closing.BatchMayExist = true;
+            SelectChangedFiles(oldState, expanded, newState, query);
+            fileList = Names(expanded);
+            complete = false;
+        } else {
+            BuildFileState(newState, expanded, query);
+            fileList = includeList;
+            complete = true;
+        }
+    }
+
+    LastPercent.store(0);
+    PostStatus(bsArchiveProgress, 0);
+    if (Terminated()) {
+        return;
+    }
+
+    if (!fileList.empty()) {
+        const bool local = Options.SavingKind() == skLocal;
+        std::string destination =
+            local ? Options.LocalDirectory() : Options.LocalTemporaryDirectory();
+        // Always a directory, whatever dots its name has.
+        if (!destination.empty()) {
+            destination = IncludeTrailingPathDelimiter(destination);
+        }
+        const std::vector<std::string> before =
+            local ? ListArchiveNames(destination) : std::vector<std::string>();
+        const TBackupProgressEvent progress = [this](int32_t percent, bool& abort) {
+            ArchiveProgress(percent, abort);
+        };
+        if (DoBackup(fileList, destination, complete, false, progress, true)) {
+            Options.SetLastRun(startTime);
+            if (local) {
+                FLastArchive = NewArchiveName(before, ListArchiveNames(destination));
+                PruneLocalBackups();
+            } else {
+                Options.SetFileCountForTransfer(Options.FileCountForTransfer() + 1);
+            }
+        } else {
+            failed = true;
+        }
+    }
+    if (Terminated()) {
+        return;
+    }
+
+    if (!failed && incrementalKind) {
+        PostStatus(bsSavingSelection);
+        ForgetSkippedFiles(newState);
+        newState.SaveToFile(IncSelectPath);
+    }
+    if (Terminated()) {
+        return;
+    }
+    PostStatus(bsRunFinished);
+}
 
 }  // namespace sejfko

@@ -98,6 +98,8 @@ private:
     std::atomic<bool> FTerminated{false};
     // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
     bool FSkipRestOfPass = false;
+    // Name (without directory) of the archive the current run wrote; pruning never deletes it.
+    std::string FLastArchive;
 };
 
 // The program's worker, or null.
