@@ -12,9 +12,6 @@ namespace sejfko {
 // `arguments` are DEST and the paths. Progress goes to `err`: a bar redrawn in place when
 // `errIsTerminal`, else one line per ten percent. The job's result text goes to `out`. Returns
 // 0 on success, 1 when the job fails, 2 for too few arguments.
-// True when `err` is the process's standard error and that is a terminal.
-bool IsTerminalStream(const std::ostream& err);
-
 int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                    bool errIsTerminal);
 

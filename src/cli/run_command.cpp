@@ -1,0 +1,121 @@
+#include "cli/run_command.hpp"
+
+#include <exception>
+
+#include "archive/backup_job.hpp"
+#include "backup/backup_thread.hpp"
+#include "cli/status_printer.hpp"
+#include "config/options.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/file_io.hpp"
+#include "platform/message_sink.hpp"
+#include "platform/termination_signals.hpp"
+
+namespace sejfko {
+
+namespace {
+
+constexpr const char* NoSelectionText =
+    "Není nastaven soubor s výběrem (\"File choose\"); nastavte ho příkazem config nebo v "
+    "dialogu nastavení.";
+constexpr const char* NothingSelectedText =
+    "Výběr neobsahuje nic k zálohování, archiv nebyl vytvořen.";
+constexpr const char* NothingChangedText =
+    "Od poslední zálohy se nic nezměnilo, archiv nebyl "
+    "vytvořen.";
+
+// The selection file is checked before the run so that the user gets the reason, not only the
+// worker's notification.
+bool SelectionReadable(const std::string& configDirectory, std::string& path) {
+    path = ResolveDataPath(configDirectory, Options.FileChoose());
+    TReadFile file;
+    return file.Open(path);
+}
+
+}  // namespace
+
+int RunBackupCommand(const std::string& configDirectory, std::ostream& out, std::ostream& err,
+                     bool errIsTerminal) {
+    try {
+        Options.Load(configDirectory);
+        if (Options.FileChoose().empty()) {
+            err << NoSelectionText << "\n";
+            return 1;
+        }
+        std::string selection;
+        if (!SelectionReadable(configDirectory, selection)) {
+            err << SelectionMissingText << " (" << selection << ")\n";
+            return 1;
+        }
+        TDataDirectoryLock lock(configDirectory);
+        if (!lock.TryAcquire()) {
+            err << lock.ErrorText() << "\n";
+            return 1;
+        }
+
+        TStatusPrinter printer(err, errIsTerminal, false);
+        TScopedMessageSink sink(printer);
+        TBackupThread worker;  // never started: the run happens on this thread
+        TTerminationWatcher interrupt([&worker] { worker.Terminate(); });
+        const std::string previousMessage = LastMessage();
+        worker.RunBackup();
+
+        if (interrupt.Requested() || worker.Terminated()) {
+            err << "Zálohování bylo přerušeno.\n";
+            return 1;
+        }
+        if (printer.SelectionMissing() || printer.ExceptionShown() || !printer.RunFinished()) {
+            return 1;
+        }
+        if (Options.LastRun() > NeverMarker) {
+            out << LastMessage() << "\n";
+            for (const std::string& skipped : LastSkippedFiles()) {
+                err << "Vynecháno: " << skipped << "\n";
+            }
+            return 0;
+        }
+        // No archive: the job failed (it left a new result text), or it never ran because an
+        // incremental run found nothing changed or the selection names nothing.
+        const std::string message = LastMessage();
+        if (message != previousMessage) {
+            out << message << "\n";
+            return 1;
+        }
+        const TBackupKind kind = Options.BackupKind();
+        if (kind != bkIncWeek && kind != bkIncMonth) {
+            out << NothingSelectedText << "\n";
+            return 1;
+        }
+        out << NothingChangedText << "\n";
+        return 0;
+    } catch (const std::exception& failure) {
+        err << failure.what() << "\n";
+        return 1;
+    }
+}
+
+int RunDaemonCommand(const std::string& configDirectory, std::ostream& out, std::ostream& err) {
+    try {
+        Options.Load(configDirectory);
+        TStatusPrinter printer(err, false, true);
+        TScopedMessageSink sink(printer);
+        TTerminationWatcher stop;
+        std::string errorText;
+        if (!StartBackupThread(errorText)) {
+            err << errorText << "\n";
+            return 1;
+        }
+        out << "Sejfko běží (data: " << configDirectory << "); ukončení Ctrl+C." << std::endl;
+        stop.Wait();
+        err << "Ukončuji, čekám na dokončení rozpracované činnosti...\n" << std::flush;
+        StopBackupThread();
+        out << "Sejfko ukončeno." << std::endl;
+        return 0;
+    } catch (const std::exception& failure) {
+        StopBackupThread();
+        err << failure.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace sejfko

@@ -1,0 +1,155 @@
+#include "platform/termination_signals.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/exceptions.hpp"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace sejfko {
+
+#ifndef _WIN32
+namespace {
+// The handler may only write to a pipe; everything else happens on the watcher's thread.
+std::atomic<int> SignalPipeWrite{-1};
+
+extern "C" void OnTerminationSignal(int) {
+    const int saved = errno;
+    const int fd = SignalPipeWrite.load();
+    if (fd >= 0) {
+        const char byte = 's';
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = saved;
+}
+}  // namespace
+#endif
+
+struct TTerminationWatcher::TImpl {
+    std::function<void()> OnRequest;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool RequestedFlag = false;
+    std::thread Thread;
+#ifndef _WIN32
+    int SignalPipe[2] = {-1, -1};
+    int StopPipe[2] = {-1, -1};
+    struct sigaction OldInt {};
+    struct sigaction OldTerm {};
+#endif
+
+    void Notify() {
+        {
+            std::lock_guard<std::mutex> lock(Mutex);
+            RequestedFlag = true;
+        }
+        Changed.notify_all();
+        if (OnRequest) {
+            OnRequest();
+        }
+    }
+
+#ifndef _WIN32
+    void Run() {
+        pollfd fds[2] = {{SignalPipe[0], POLLIN, 0}, {StopPipe[0], POLLIN, 0}};
+        for (;;) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
+            if (fds[1].revents != 0) {
+                return;
+            }
+            if (fds[0].revents != 0) {
+                char buffer[16];
+                if (::read(SignalPipe[0], buffer, sizeof buffer) > 0) {
+                    Notify();
+                }
+            }
+        }
+    }
+#endif
+};
+
+#ifdef _WIN32
+namespace {
+std::atomic<TTerminationWatcher::TImpl*> ConsoleWatcher{nullptr};
+BOOL WINAPI OnConsoleControl(DWORD) {
+    if (auto* impl = ConsoleWatcher.load()) {
+        impl->Notify();
+        return TRUE;
+    }
+    return FALSE;
+}
+}  // namespace
+#endif
+
+TTerminationWatcher::TTerminationWatcher(std::function<void()> onRequest)
+    : FImpl(std::make_unique<TImpl>()) {
+    FImpl->OnRequest = std::move(onRequest);
+#ifdef _WIN32
+    ConsoleWatcher.store(FImpl.get());
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
+    if (::pipe2(FImpl->SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0 ||
+        ::pipe2(FImpl->StopPipe, O_CLOEXEC) != 0) {
+        throw EOSError(errno, "Nelze sledovat signály ukončení.");
+    }
+    SignalPipeWrite.store(FImpl->SignalPipe[1]);
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &FImpl->OldInt);
+    ::sigaction(SIGTERM, &action, &FImpl->OldTerm);
+    FImpl->Thread = std::thread([impl = FImpl.get()] { impl->Run(); });
+#endif
+}
+
+TTerminationWatcher::~TTerminationWatcher() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    ConsoleWatcher.store(nullptr);
+#else
+    ::sigaction(SIGINT, &FImpl->OldInt, nullptr);
+    ::sigaction(SIGTERM, &FImpl->OldTerm, nullptr);
+    SignalPipeWrite.store(-1);
+    const char byte = 'q';
+    [[maybe_unused]] const ssize_t written = ::write(FImpl->StopPipe[1], &byte, 1);
+    if (FImpl->Thread.joinable()) {
+        FImpl->Thread.join();
+    }
+    for (int fd :
+         {FImpl->SignalPipe[0], FImpl->SignalPipe[1], FImpl->StopPipe[0], FImpl->StopPipe[1]}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+#endif
+}
+
+void TTerminationWatcher::Wait() {
+    std::unique_lock<std::mutex> lock(FImpl->Mutex);
+    FImpl->Changed.wait(lock, [this] { return FImpl->RequestedFlag; });
+}
+
+bool TTerminationWatcher::Requested() const {
+    std::lock_guard<std::mutex> lock(FImpl->Mutex);
+    return FImpl->RequestedFlag;
+}
+
+}  // namespace sejfko
