@@ -57,6 +57,11 @@ public:
                 ++i;
             } else if (SameName(entry, exclusion)) {
                 Erase(i);
+            } else if (GetFileStatus(entry).Kind == TEntryKind::Regular) {
+                // A file whose name begins the excluded path ("/a/notes" under the exclusion
+                // "/a/notes-old/") is no directory above it: dropping it would lose a file the
+                // user selected.
+                ++i;
             } else {
                 ReplaceByChildren(i);
             }
@@ -76,8 +81,8 @@ private:
     void ReplaceByChildren(std::size_t i) {
         const std::string prefix = IncludeTrailingPathDelimiter(FInclude[i]);
         std::vector<TDirectoryEntry> entries;
-        // An entry that cannot be listed (a file, a vanished or unreadable directory) goes
-        // without replacement.
+        // A directory that cannot be listed (vanished, unreadable) would add nothing to the
+        // backup either: it goes without replacement.
         if (ListDirectory(FInclude[i], entries)) {
             IndexNames();
             for (const TDirectoryEntry& entry : entries) {

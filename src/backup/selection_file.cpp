@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/file_io.hpp"
+#include "platform/file_system.hpp"
 
 namespace sejfko {
 
@@ -34,12 +35,21 @@ char AsciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Position of the keyword, compared in ASCII upper case only, or npos.
+// Where "/" separates names (POSIX), "/exclude..." inside a path is the start of a name such as
+// "/home/u/Excluded", not the keyword: a path turned into an exclusion of its parent would leave
+// that whole parent out of the backup. There the keyword counts only at the start of the line or
+// after a blank or control byte. Elsewhere a path cannot hold "/", and it counts anywhere.
+constexpr bool KeywordInsideNames = PathDelimiter != '/';
+
+// Position of the first keyword, compared in ASCII upper case only, or npos.
 std::size_t FindKeyword(std::string_view line) {
     if (line.size() < ExcludeKeyword.size()) {
         return std::string_view::npos;
     }
     for (std::size_t at = 0; at + ExcludeKeyword.size() <= line.size(); ++at) {
+        if (!KeywordInsideNames && at > 0 && !IsTrimmed(line[at - 1])) {
+            continue;
+        }
         std::size_t k = 0;
         while (k < ExcludeKeyword.size() && AsciiUpper(line[at + k]) == ExcludeKeyword[k]) {
             ++k;

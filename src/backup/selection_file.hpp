@@ -1,6 +1,7 @@
 #pragma once
-// The user's selection file: one path per line, exclusions marked by "/Exclude" anywhere in the
-// line (any ASCII letter case). Lines end with CR LF or LF; a lone CR ends the text of its line;
+// The user's selection file: one path per line, exclusions marked by "/Exclude" in the line (any
+// ASCII letter case; on POSIX only at the line's start or after a blank, since "/" separates
+// names there). Lines end with CR LF or LF; a lone CR ends the text of its line;
 // a Ctrl+Z byte ends the file. Entries are trimmed of bytes 0..32.
 
 #include <string>
@@ -18,8 +19,12 @@ using TStringList = std::vector<std::string>;
 bool ReadSelectionFile(const std::string& path, TStringList& include, TStringList& exclude);
 
 // Removes what the exclusions name from `include`, replacing an include directory above an
-// exclusion by its entries (appended at the end) until the excluded path itself is an entry.
-// True when not cancelled.
+// exclusion by its entries (appended at the end, subdirectories with a trailing separator) until
+// the excluded path itself is an entry. An exclusion matches only as the expansion writes it (a
+// directory with its trailing separator, a file without); names are compared as the platform
+// does (exactly on POSIX). A file whose name merely begins the excluded path stays; a directory
+// that cannot be listed is dropped; symlinks to directories are not expanded into. `query` is
+// asked before each entry is looked at. True when not cancelled.
 bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query);
 
 }  // namespace sejfko
