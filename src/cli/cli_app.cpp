@@ -6,6 +6,8 @@
 #include "cli/config_command.hpp"
 #include "cli/list_command.hpp"
 #include "cli/pack_command.hpp"
+#include "cli/progress_bar.hpp"
+#include "cli/restore_command.hpp"
 #include "cli/status_command.hpp"
 #include "cli/verify_command.hpp"
 #include "config/ini_file.hpp"
@@ -31,6 +33,9 @@ constexpr const char* UsageText =
     "      ověří CRC všech položek archivů\n"
     "  sejfko-cli pack CÍL CESTA...\n"
     "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu)\n"
+    "  sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... [--dry-run]\n"
+    "                     [--force] ZDROJ...\n"
+    "      obnoví soubory z řetězu záloh (ZDROJ je složka s archivy nebo archiv)\n"
     "\n"
     "Volby:\n"
     "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
@@ -100,6 +105,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (line.Command == "pack") {
         return RunPackCommand(line.Arguments, out, err, IsTerminalStream(err));
+    }
+    if (line.Command == "restore") {
+        return RunRestoreCommand(line.Arguments, out, err, IsTerminalStream(err));
     }
     if (line.Command != "status" && line.Command != "config") {
         err << "Neznámý příkaz \"" << line.Command << "\".\n\n" << UsageText;

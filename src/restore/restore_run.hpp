@@ -1,0 +1,70 @@
+#pragma once
+// Restoring a chain of archives into one directory.
+//
+// The archives are taken in chain order. For each one, its deletion list (read as data) is
+// applied first, then its entries are written, so that later archives overwrite earlier
+// entries. Every path stays below the restore directory: names that could reach outside are
+// refused entry by entry, and all writing and deleting walks the tree without following
+// symlinks (TConfinedDirectory). Each file goes through a temporary file renamed into place, so a
+// file that fails part-way leaves the earlier version (or nothing) behind, never a torn file.
+// Zero runs become holes; modification times and (from POSIX archives) permission bits are
+// restored.
+//
+// A damaged archive (unreadable directory, CRC-32 or size mismatch, cut-off data) stops the
+// whole restore with a message naming the archive and entry; what is restored stays. A full
+// disk stops it too. Other problems (a refused name, a file that cannot be written, a bad
+// deletion line, an `--only` path found nowhere) are reported and the restore goes on; the
+// summary counts them.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "restore/restore_chain.hpp"
+
+namespace sejfko {
+
+struct TRestoreOptions {
+    std::string Target;             // the restore directory
+    std::vector<std::string> Only;  // stored paths or original absolute paths; empty = all
+    bool DryRun = false;            // report what would be written and removed, touch nothing
+    bool Force = false;             // restore into a directory that is not empty
+};
+
+// Receives the course of a restore; called on the restoring thread.
+class TRestoreObserver {
+public:
+    virtual ~TRestoreObserver() = default;
+    // Archive `index` (from 1) of `count` begins.
+    virtual void ArchiveStarted(const TArchiveRef& /*archive*/, std::size_t /*index*/,
+                                std::size_t /*count*/) {}
+    // Bytes of the current archive's chosen files written so far, of `total`.
+    virtual void Progress(uint64_t /*done*/, uint64_t /*total*/) {}
+    // One problem, worded completely in Czech.
+    virtual void Problem(const std::string& /*message*/) {}
+    // In a dry run: a file that would be removed (`remove`) or written (with its size).
+    virtual void Planned(bool /*remove*/, const std::string& /*relative*/, uint64_t /*size*/) {}
+};
+
+struct TRestoreSummary {
+    std::vector<std::string> Archives;  // names of the archives used, in order
+    uint64_t FilesWritten = 0;          // in a dry run: that would be written
+    uint64_t FilesRemoved = 0;          // in a dry run: deletion lines that would apply
+    uint64_t BytesWritten = 0;
+    uint64_t Problems = 0;
+    bool Stopped = false;  // a damaged archive or a full disk ended the restore early
+
+    bool Succeeded() const { return Problems == 0 && !Stopped; }
+};
+
+// Creates the restore directory when missing (not in a dry run). Throws ERestoreError when it
+// cannot be created, exists as something else, or holds anything and `force` is not set.
+void PrepareRestoreTarget(const std::string& target, bool force, bool dryRun);
+
+// Restores `chain` (as SelectChain gives it) into `options.Target`, which PrepareRestoreTarget
+// has prepared. Throws ERestoreError when the directory cannot be opened or an `--only` path
+// can never name a stored file; everything else ends in the summary.
+TRestoreSummary RestoreChain(const std::vector<TArchiveRef>& chain, const TRestoreOptions& options,
+                             TRestoreObserver& observer);
+
+}  // namespace sejfko
