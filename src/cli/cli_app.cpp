@@ -8,6 +8,7 @@
 #include "cli/pack_command.hpp"
 #include "cli/progress_bar.hpp"
 #include "cli/restore_command.hpp"
+#include "cli/run_command.hpp"
 #include "cli/status_command.hpp"
 #include "cli/verify_command.hpp"
 #include "config/ini_file.hpp"
@@ -31,6 +32,10 @@ constexpr const char* UsageText =
     "      vypíše položky archivu zip (velikost, komprimovaná velikost, datum, CRC, název)\n"
     "  sejfko-cli verify ARCHIV...\n"
     "      ověří CRC všech položek archivů\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] run\n"
+    "      provede jedno zálohování hned podle nastavení\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] daemon\n"
+    "      zálohuje podle plánu (a přenáší archivy) až do Ctrl+C nebo SIGTERM\n"
     "  sejfko-cli pack CÍL CESTA...\n"
     "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu)\n"
     "  sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... [--dry-run]\n"
@@ -108,6 +113,18 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (line.Command == "restore") {
         return RunRestoreCommand(line.Arguments, out, err, IsTerminalStream(err));
+    }
+    if (line.Command == "run" || line.Command == "daemon") {
+        if (!line.Arguments.empty()) {
+            err << "Příkaz " << line.Command << " nemá žádné argumenty.\n";
+            return 2;
+        }
+        const std::string directory =
+            line.ConfigDirectory.empty() ? DefaultDataDirectory() : line.ConfigDirectory;
+        if (line.Command == "run") {
+            return RunBackupCommand(directory, out, err, IsTerminalStream(err));
+        }
+        return RunDaemonCommand(directory, out, err);
     }
     if (line.Command != "status" && line.Command != "config") {
         err << "Neznámý příkaz \"" << line.Command << "\".\n\n" << UsageText;
