@@ -136,7 +136,15 @@ int TConfinedDirectory::OpenDirectory(const std::string& relative, bool create, 
             next = OpenChild(current, part.c_str());
         }
         if (next < 0) {
-            const int code = errno;
+            int code = errno;
+            // Linux reports a symlink opened with O_NOFOLLOW | O_DIRECTORY as ENOTDIR; tell a
+            // symlink (ELOOP) from a file, whatever the system says.
+            struct stat st {};
+            if (code == ENOTDIR &&
+                ::fstatat(current, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode)) {
+                code = ELOOP;
+            }
             ::close(current);
             if (code == ENOENT && !create) {
                 error = ENOENT;

@@ -113,7 +113,15 @@ bool ParseWindowsDeletionLine(const std::string& line, std::string& path) {
     if (rest.empty() || rest.find('"') != std::string::npos) {
         return false;
     }
-    path = Cp852ToUtf8(rest);
+    // A batch file doubles "%" so that it is not read as a variable.
+    std::string undoubled;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        undoubled += rest[i];
+        if (rest[i] == '%' && i + 1 < rest.size() && rest[i + 1] == '%') {
+            ++i;
+        }
+    }
+    path = Cp852ToUtf8(undoubled);
     for (char& c : path) {
         if (c == '\\') {
             c = '/';

@@ -3,8 +3,8 @@
 // extracted. POSIX lists ("!!!!!upd_arch.sh") hold `rm -f -- 'PATH'` lines (UTF-8, LF, PATH as
 // stored in the archive, single quotes written as '\''); Windows lists ("!!!!!upd_arch.bat")
 // hold "del PATH" lines in code page 852 with CR LF, PATH without its drive letter, with "\"
-// separators and perhaps in double quotes. Both kinds are read on every platform, since a chain
-// may be restored elsewhere than it was made.
+// separators, "%" doubled and perhaps in double quotes. Both kinds are read on every platform,
+// since a chain may be restored elsewhere than it was made.
 
 #include <cstddef>
 #include <string>
