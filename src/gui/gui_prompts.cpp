@@ -1,0 +1,70 @@
+#include "gui/gui_prompts.hpp"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace sejfko {
+
+namespace {
+
+QString ApplicationCaption() {
+    return QStringLiteral("Sejfko");
+}
+
+}  // namespace
+
+TGuiPrompts DefaultGuiPrompts() {
+    TGuiPrompts prompts;
+    prompts.Information = [](QWidget* parent, const QString& text) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text,
+                        QMessageBox::NoButton, parent);
+        box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.exec();
+    };
+    prompts.Confirm = [](QWidget* parent, const QString& text) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                        QMessageBox::NoButton, parent);
+        QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+        QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes;
+    };
+    prompts.ShowError = [](QWidget* parent, const QString& text) {
+        // Not modal and not waited for: the code that raised the error goes on.
+        auto* box = new QMessageBox(QMessageBox::Critical, ApplicationCaption(), text,
+                                    QMessageBox::NoButton, parent);
+        box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+    };
+    prompts.ChooseDirectory = [](QWidget* parent, const QString& caption) {
+        return QFileDialog::getExistingDirectory(parent, caption, QString(),
+                                                 QFileDialog::ShowDirsOnly);
+    };
+    prompts.ChooseFile = [](QWidget* parent, const QString& caption, const QString& initialFile,
+                            const QString& filter) {
+        QFileDialog dialog(parent, caption, initialFile);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setNameFilter(filter);
+        if (!initialFile.isEmpty()) {
+            dialog.selectFile(initialFile);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return QString();
+        }
+        return dialog.selectedFiles().constFirst();
+    };
+    return prompts;
+}
+
+TGuiPrompts& GuiPrompts() {
+    static TGuiPrompts prompts = DefaultGuiPrompts();
+    return prompts;
+}
+
+}  // namespace sejfko

@@ -1,0 +1,116 @@
+#pragma once
+// TFoMain: the program's main window and the receiver of every notification of the worker and
+// the options store. A small tool window, hidden most of the time, with the current state, the
+// last backup, the archives waiting for transfer and the last transfer; it owns the tray icon
+// (animated while a backup or a transfer runs, tooltip = state text, balloons at the start and
+// end of each) and the five commands reachable from the tray menu and the buttons.
+//
+// Closing only hides the window to the tray unless the "Konec" command (FExiting) or the end of
+// the desktop session (FSessionEnding) asked for it; then the worker is stopped first, with the
+// user's consent while it is busy. A close asked for while a dialog or a worker pause is in
+// progress waits until that has ended, so nothing is destroyed under a running nested loop.
+// GUI thread only; other threads reach the window through TGuiMessageSink.
+
+#include <QAction>
+#include <QWidget>
+#include <cstdint>
+#include <string>
+
+#include "gui/tray_icon.hpp"
+#include "gui/worker_control.hpp"
+
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace sejfko {
+
+class TDiOptions;
+
+class TFoMain : public QWidget {
+    Q_OBJECT
+public:
+    // The window hidden, the tray icon shown with the idle picture; no options loaded, no worker.
+    explicit TFoMain(TWorkerControl& worker, QWidget* parent = nullptr);
+    ~TFoMain() override;
+
+    // The creation steps: loads the options from `dataDirectory`, fills the three labels,
+    // starts the worker. Shows the window when the desktop has no notification area.
+    void Initialize(const std::string& dataDirectory);
+
+    // Handles one message of the notification protocol (WM_BACKUP_STATUS ... WM_OPEN_OPTIONS).
+    void HandleMessage(unsigned message, intptr_t wParam, intptr_t lParam);
+
+    void StartWorker();
+    // Stops the worker, asking first while it is busy (not at the end of the session); false
+    // when the user declines.
+    bool StopWorker();
+    // The options dialog, unless one is open already; the result says whether it saved.
+    bool ExecuteOptionsDialog();
+    bool OptionsDialogOpen() const { return FOptionsDialog != nullptr; }
+    TDiOptions* OptionsDialog() const { return FOptionsDialog; }
+
+    void ShowMainWindow();
+    void HideMainWindow();
+    // The end of the desktop session (the session manager's request or SIGTERM): no question,
+    // the worker is stopped and the program ends.
+    void EndSession();
+
+    bool Exiting() const { return FExiting; }
+    bool SessionEnding() const { return FSessionEnding; }
+    QString Hint() const { return FHint; }
+
+    // Components, named as everywhere in the program.
+    QAction* AcExit = nullptr;
+    QAction* AcBackupImm = nullptr;
+    QAction* AcOptions = nullptr;
+    QAction* AcShowMain = nullptr;
+    QAction* AcAbout = nullptr;
+    QLabel* LblState = nullptr;
+    QLabel* LblLastRun = nullptr;
+    QLabel* LblFileCount = nullptr;
+    QLabel* LblLastTransfer = nullptr;
+    QPushButton* BtnOptions = nullptr;
+    QPushButton* BtnBackupImm = nullptr;
+    QPushButton* BtnAbout = nullptr;
+    QPushButton* BtnClose = nullptr;
+    QMenu* PMTray = nullptr;
+    TTrayIcon* TrayIcon = nullptr;
+    TImageList ILBackup;
+    TImageList ILTransfer;
+
+signals:
+    // The window accepted a close: the program is to end.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    class TNestedGuard;
+
+    void CreateActions();
+    void CreateLayout();
+    void CreateTray();
+    void BackupStatus(int code, intptr_t percent);
+    void SetHint(const QString& hint);
+    void Balloon(const QString& text, TBalloonKind kind);
+    void LastRunChanged();
+    void LastTransferChanged();
+    void TransferCountChanged();
+    void SelectionMissing();
+    void About();
+    void LeaveNested();
+
+    TWorkerControl& FWorker;
+    bool FExiting = false;
+    bool FSessionEnding = false;
+    bool FClosePending = false;
+    bool FClosed = false;
+    int FNestedDepth = 0;
+    QString FHint;
+    TDiOptions* FOptionsDialog = nullptr;
+};
+
+}  // namespace sejfko

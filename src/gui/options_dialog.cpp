@@ -1,0 +1,322 @@
+#include "gui/options_dialog.hpp"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimeEdit>
+#include <QToolButton>
+#include <cmath>
+#include <exception>
+
+#include "config/options.hpp"
+#include "gui/gui_prompts.hpp"
+#include "gui/worker_control.hpp"
+#include "platform/clock.hpp"
+#include "platform/data_directory.hpp"
+
+namespace sejfko {
+
+namespace {
+
+constexpr int WeeklyMinimumCount = 7;
+constexpr int MonthlyMinimumCount = 31;
+
+// "Passive mode" joined the options later than the other keys; the check box follows the
+// store's accessors when they exist.
+template <typename TStore>
+bool ReadPassiveMode(const TStore& store) {
+    if constexpr (requires { store.PassiveMode(); }) {
+        return store.PassiveMode() != 0;
+    } else {
+        return false;
+    }
+}
+
+template <typename TStore>
+void WritePassiveMode(TStore& store, bool passive) {
+    if constexpr (requires { store.SetPassiveMode(passive ? 1 : 0); }) {
+        store.SetPassiveMode(passive ? 1 : 0);
+    }
+}
+
+std::string Text(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+}  // namespace
+
+QString SelectionPathForOptions(const QString& path, const QString& dataDirectory) {
+    if (dataDirectory.isEmpty()) {
+        return path;
+    }
+    QString prefix = dataDirectory;
+    const QChar separator = QDir::separator();
+    if (!prefix.endsWith(separator) && !prefix.endsWith(QLatin1Char('/'))) {
+        prefix += separator;
+    }
+    // A plain substring match would also take /data/sejfko2/x for a file of /data/sejfko.
+    if (path.size() > prefix.size() && path.startsWith(prefix, Qt::CaseSensitive)) {
+        return path.mid(prefix.size());
+    }
+    return path;
+}
+
+TDiOptions::TDiOptions(TWorkerControl& worker, QWidget* parent)
+    : QDialog(parent), FWorker(worker), FPickerDate(std::trunc(Now())) {
+    setObjectName(QStringLiteral("DiOptions"));
+    CreateControls();
+    ConnectControls();
+}
+
+TDiOptions::~TDiOptions() = default;
+
+void TDiOptions::ConnectControls() {
+    auto changed = [this] { OptionsChanged(); };
+    for (QLineEdit* edit : {EdFile, EdDir, EdLocalTemp, EdHost, EdUser, EdPassword}) {
+        connect(edit, &QLineEdit::textChanged, this, changed);
+    }
+    for (QSpinBox* spin : {EdEvery, SEdComplete, SEdBackupCount}) {
+        connect(spin, &QSpinBox::valueChanged, this, changed);
+    }
+    connect(CBComplete, &QComboBox::currentIndexChanged, this, changed);
+    connect(DTTime, &QTimeEdit::timeChanged, this, changed);
+    connect(CBPassive, &QCheckBox::toggled, this, changed);
+    for (QRadioButton* radio : {RBFull, RBIncWeek, RBIncMonth, RBLocal, RBRemote}) {
+        connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
+            if (checked) {
+                RadioClicked(radio);
+            }
+        });
+    }
+
+    connect(BtnFile, &QToolButton::clicked, this, &TDiOptions::ChooseFile);
+    connect(BtnDir, &QToolButton::clicked, this, [this] {
+        ChooseDirectory(EdDir, QStringLiteral("Výběr adresáře pro uložení zálohy"));
+    });
+    connect(BtnLocalTemp, &QToolButton::clicked, this, [this] {
+        ChooseDirectory(EdLocalTemp,
+                        QStringLiteral("Výběr adresáře pro dočasné uložení tranferované zálohy"));
+    });
+
+    connect(AcApply, &QAction::triggered, this, [this] {
+        if (SaveAndReport()) {
+            FApplied = true;
+            AcApply->setEnabled(false);
+        }
+    });
+    connect(AcOk, &QAction::triggered, this, [this] {
+        if (SaveAndReport()) {
+            FApplied = true;
+            accept();
+        }
+    });
+    connect(BtnApply, &QPushButton::clicked, AcApply, &QAction::trigger);
+    connect(BtnOk, &QPushButton::clicked, AcOk, &QAction::trigger);
+    connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(AcApply, &QAction::changed, this, [this] { BtnApply->setEnabled(AcApply->isEnabled()); });
+    connect(AcOk, &QAction::changed, this, [this] { BtnOk->setEnabled(AcOk->isEnabled()); });
+
+    // Enter moves to the next control instead of pressing the default button.
+    const QList<QWidget*> enterMoves = {EdEvery, DTTime, EdFile,  RBFull,  RBIncWeek,
+                                        CBComplete, RBIncMonth, SEdComplete, RBLocal, EdDir,
+                                        RBRemote, EdLocalTemp, EdHost, EdUser, EdPassword,
+                                        CBPassive, SEdBackupCount};
+    for (QWidget* widget : enterMoves) {
+        widget->installEventFilter(this);
+    }
+}
+
+bool TDiOptions::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers held =
+            key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && held == 0) {
+            focusNextChild();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TDiOptions::LoadFromOptions() {
+    EdEvery->setValue(Options.RunEvery());
+    const TTimeParts time = DecodeTime(Options.InTime());
+    DTTime->setTime(QTime(time.Hour, time.Minute, time.Second));
+    EdFile->setText(QString::fromStdString(Options.FileChoose()));
+    switch (Options.BackupKind()) {
+        case bkFull:
+            RBFull->setChecked(true);
+            break;
+        case bkIncWeek:
+            RBIncWeek->setChecked(true);
+            break;
+        case bkIncMonth:
+            RBIncMonth->setChecked(true);
+            break;
+        default:
+            break;
+    }
+    const int weekDay = Options.CompletelyWeekBackupDay();
+    CBComplete->setCurrentIndex(weekDay >= 1 && weekDay <= 7 ? weekDay - 1 : -1);
+    SEdComplete->setValue(Options.CompletelyMonthBackupDay());
+    switch (Options.SavingKind()) {
+        case skLocal:
+            RBLocal->setChecked(true);
+            break;
+        case skRemote:
+            RBRemote->setChecked(true);
+            break;
+        default:
+            break;
+    }
+    EdDir->setText(QString::fromStdString(Options.LocalDirectory()));
+    EdLocalTemp->setText(QString::fromStdString(Options.LocalTemporaryDirectory()));
+    EdHost->setText(QString::fromStdString(Options.RemoteHost()));
+    EdUser->setText(QString::fromStdString(Options.RemoteUser()));
+    EdPassword->setText(QString::fromStdString(Options.RemotePassword()));
+    CBPassive->setChecked(ReadPassiveMode(Options));
+    SEdBackupCount->setValue(Options.BackupCount());
+    // A control that kept its value sent no change: check once more for "OK".
+    OptionsChanged();
+    AcApply->setEnabled(false);
+}
+
+void TDiOptions::OptionsChanged() {
+    const bool valid =
+        !EdFile->text().isEmpty() &&
+        ((RBLocal->isChecked() && !EdDir->text().isEmpty()) ||
+         (RBRemote->isChecked() && !EdHost->text().isEmpty() && !EdLocalTemp->text().isEmpty()));
+    AcApply->setEnabled(valid);
+    AcOk->setEnabled(valid);
+}
+
+void TDiOptions::RadioClicked(QRadioButton* button) {
+    OptionsChanged();
+    auto enable = [](std::initializer_list<QWidget*> widgets, bool enabled) {
+        for (QWidget* widget : widgets) {
+            widget->setEnabled(enabled);
+        }
+    };
+    if (button == RBLocal || button == RBRemote) {
+        const bool remote = button == RBRemote;
+        enable({LblDir, EdDir, BtnDir}, !remote);
+        enable({LblLocalTemp, BtnLocalTemp, LblHost, EdHost, LblUser, EdUser, LblPassword,
+                EdPassword, CBPassive},
+               remote);
+    } else {
+        enable({LblComplete, CBComplete}, button == RBIncWeek);
+        enable({LblMonthComplete, SEdComplete, LblMonthCompleteSuffix}, button == RBIncMonth);
+    }
+}
+
+void TDiOptions::ChooseDirectory(QLineEdit* edit, const QString& caption) {
+    const QString chosen = GuiPrompts().ChooseDirectory(this, caption);
+    if (!chosen.isEmpty()) {
+        edit->setText(QDir::toNativeSeparators(chosen));
+    }
+}
+
+void TDiOptions::ChooseFile() {
+    const std::string dataDirectory = Options.Directory();
+    const QString initial = QString::fromStdString(
+        ResolveDataPath(dataDirectory, EdFile->text().toStdString()));
+    const QString chosen = GuiPrompts().ChooseFile(
+        this, QStringLiteral("Vyberte soubor obsahujicí výběr pro zálohování"), initial,
+        QStringLiteral("Všechny soubory (*.*)"));
+    if (chosen.isEmpty()) {
+        return;
+    }
+    EdFile->setText(SelectionPathForOptions(QDir::toNativeSeparators(chosen),
+                                            QString::fromStdString(dataDirectory)));
+}
+
+TDateTime TDiOptions::PickerValue() const {
+    const QTime time = DTTime->time();
+    return FPickerDate + EncodeTime(time.hour(), time.minute(), time.second());
+}
+
+void TDiOptions::SaveToOptions() {
+    Options.SetRunEvery(EdEvery->value());
+    Options.SetInTime(PickerValue());
+    Options.SetFileChoose(Text(EdFile));
+    if (RBFull->isChecked()) {
+        Options.SetBackupKind(bkFull);
+    } else if (RBIncWeek->isChecked()) {
+        Options.SetBackupKind(bkIncWeek);
+    } else if (RBIncMonth->isChecked()) {
+        Options.SetBackupKind(bkIncMonth);
+    }
+    Options.SetCompletelyWeekBackupDay(CBComplete->currentIndex() + 1);
+    Options.SetCompletelyMonthBackupDay(SEdComplete->value());
+    if (RBLocal->isChecked()) {
+        Options.SetSavingKind(skLocal);
+        if (Options.FileCountForTransfer() != 0) {
+            Options.SetFileCountForTransfer(0);
+            GuiPrompts().Information(
+                this, QStringLiteral("Některé ze souborů připravených k přenosu zůstaly v "
+                                     "dočasném úložišti."));
+        }
+    } else {
+        Options.SetSavingKind(skRemote);
+    }
+    Options.SetLocalDirectory(Text(EdDir));
+    Options.SetLocalTemporaryDirectory(Text(EdLocalTemp));
+    Options.SetRemoteHost(Text(EdHost));
+    Options.SetRemoteUser(Text(EdUser));
+    Options.SetRemotePassword(Text(EdPassword));
+    WritePassiveMode(Options, CBPassive->isChecked());
+    Options.SetBackupCount(SEdBackupCount->value());
+
+    const TBackupKind kind = Options.BackupKind();
+    const int32_t count = Options.BackupCount();
+    int minimum = 0;
+    if (kind == bkIncWeek && count < WeeklyMinimumCount) {
+        minimum = WeeklyMinimumCount;
+    } else if (kind == bkIncMonth && count < MonthlyMinimumCount) {
+        minimum = MonthlyMinimumCount;
+    }
+    if (minimum != 0) {
+        GuiPrompts().Information(this, QStringLiteral("Počet uchovávaných záloh není nevyhovuje "
+                                                      "zvolenému způsobu zálohování a proto "
+                                                      "byla upravena."));
+        Options.SetBackupCount(minimum);
+        SEdBackupCount->setValue(minimum);
+    }
+
+    // Re-plan from the new options. Not while a backup or an upload runs: the pause would
+    // hold the dialog until it ends; the worker re-plans after it anyway.
+    if (!FWorker.BackupRunning() && !FWorker.TransferRunning()) {
+        FWorker.Suspend([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); });
+        FWorker.Resume();
+    }
+}
+
+bool TDiOptions::SaveAndReport() {
+    // The worker's pause keeps events flowing: a second click must not save twice at once.
+    if (FSaving) {
+        return false;
+    }
+    FSaving = true;
+    bool saved = false;
+    try {
+        SaveToOptions();
+        saved = true;
+    } catch (const std::exception& failure) {
+        GuiPrompts().ShowError(this, QString::fromStdString(failure.what()));
+    } catch (...) {
+        GuiPrompts().ShowError(this, QStringLiteral("Neznámá chyba"));
+    }
+    FSaving = false;
+    return saved;
+}
+
+}  // namespace sejfko

@@ -1,0 +1,104 @@
+#pragma once
+// TDiOptions: the modal dialog in which the user sets every option of the "Options" section:
+// schedule, selection file, backup kind with its complete-backup day, destination (local
+// directory, or FTP server with a local temporary directory) and the number of backups to keep.
+// LoadFromOptions fills the controls; "OK" and "&Apply" are available only while the options
+// are valid; SaveToOptions writes them through the Options setters in a fixed order, raises the
+// backup count to the minimum of the incremental kinds, and lets the worker re-plan. A setter
+// that cannot write is reported in a message box by the command that saved; the save stops at
+// that step. GUI thread only.
+
+#include <QDialog>
+#include <QString>
+
+#include "platform/date_time.hpp"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTimeEdit;
+class QToolButton;
+
+namespace sejfko {
+
+class TWorkerControl;
+
+// The selection file as it is stored: relative when it lies inside the data directory (the
+// directory followed by a separator is a prefix of the path), else unchanged.
+QString SelectionPathForOptions(const QString& path, const QString& dataDirectory);
+
+class TDiOptions : public QDialog {
+    Q_OBJECT
+public:
+    explicit TDiOptions(TWorkerControl& worker, QWidget* parent = nullptr);
+    ~TDiOptions() override;
+
+    void LoadFromOptions();
+    // Writes every control; lets an Options setter's exception pass to the caller.
+    void SaveToOptions();
+    // Whether "&Apply" or "OK" saved the options.
+    bool Applied() const { return FApplied; }
+
+    // The validity check, run by every change.
+    void OptionsChanged();
+
+    QAction* AcApply = nullptr;
+    QAction* AcOk = nullptr;
+    QSpinBox* EdEvery = nullptr;
+    QTimeEdit* DTTime = nullptr;
+    QLineEdit* EdFile = nullptr;
+    QToolButton* BtnFile = nullptr;
+    QRadioButton* RBFull = nullptr;
+    QRadioButton* RBIncWeek = nullptr;
+    QLabel* LblComplete = nullptr;
+    QComboBox* CBComplete = nullptr;
+    QRadioButton* RBIncMonth = nullptr;
+    QLabel* LblMonthComplete = nullptr;
+    QSpinBox* SEdComplete = nullptr;
+    QLabel* LblMonthCompleteSuffix = nullptr;
+    QRadioButton* RBLocal = nullptr;
+    QLabel* LblDir = nullptr;
+    QLineEdit* EdDir = nullptr;
+    QToolButton* BtnDir = nullptr;
+    QRadioButton* RBRemote = nullptr;
+    QLabel* LblLocalTemp = nullptr;
+    QLineEdit* EdLocalTemp = nullptr;
+    QToolButton* BtnLocalTemp = nullptr;
+    QLabel* LblHost = nullptr;
+    QLineEdit* EdHost = nullptr;
+    QLabel* LblUser = nullptr;
+    QLineEdit* EdUser = nullptr;
+    QLabel* LblPassword = nullptr;
+    QLineEdit* EdPassword = nullptr;
+    QCheckBox* CBPassive = nullptr;
+    QSpinBox* SEdBackupCount = nullptr;
+    QPushButton* BtnOk = nullptr;
+    QPushButton* BtnCancel = nullptr;
+    QPushButton* BtnApply = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void ConnectControls();
+    void RadioClicked(QRadioButton* button);
+    void ChooseDirectory(QLineEdit* edit, const QString& caption);
+    void ChooseFile();
+    // The save of "&Apply" and "OK": false when a setter failed (reported here).
+    bool SaveAndReport();
+    TDateTime PickerValue() const;
+
+    TWorkerControl& FWorker;
+    bool FApplied = false;
+    bool FSaving = false;
+    // The picker's own date part; only the time of day is edited.
+    TDateTime FPickerDate = 0.0;
+};
+
+}  // namespace sejfko
