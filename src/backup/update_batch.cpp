@@ -116,6 +116,10 @@ std::string WindowsUpdateBatchLine(const std::string& path) {
 void WriteUpdateBatch(const std::vector<std::string>& paths) {
     TAtomicFileWriter writer(UpdateBatchPath());
     for (const std::string& path : paths) {
+        // One line per name: a name holding a line end would be read as two.
+        if (path.find_first_of("\r\n") != std::string::npos) {
+            continue;
+        }
 #ifdef _WIN32
         writer.Write(WindowsUpdateBatchLine(path));
         writer.Write("\r\n");

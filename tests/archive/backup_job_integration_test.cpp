@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/backup_job.hpp"
+#include "backup/update_batch.hpp"
 #include "platform/clock.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
@@ -170,6 +171,21 @@ TEST_F(BackupJobEngine, FailedRenameKeepsTheOldArchive) {
     EXPECT_EQ(message.substr(message.size() - archive.size() - 8), "' do '" + archive + "'.");
     EXPECT_EQ(ReadWholeFile(archive), "old archive");
     EXPECT_TRUE(Leftovers(Dir / "out").empty());
+}
+
+TEST_F(BackupJobEngine, DeletionListIsStoredAtTheArchiveRoot) {
+    Dir.WriteFile("data/a.txt", "alpha");
+    WriteUpdateBatch({Dir / "data/gone.txt"});
+    ASSERT_TRUE(Run({Dir / "data", UpdateBatchPath()}, Dir / "out", false)) << LastMessage();
+    const std::string archive = Dir / "out/Backup_20240131_2315.fbk";
+    const std::string root = Dir.Path().substr(1) + "/";
+    EXPECT_EQ(PythonNames(archive), std::string(UpdateBatchName) + "|" + root + "data/a.txt");
+    EXPECT_EQ(Shell("unzip -tq " + Quote(archive)), 0);
+    const std::string extracted = Dir / "restore";
+    ASSERT_EQ(Shell("unzip -q " + Quote(archive) + " -d " + Quote(extracted)), 0);
+    EXPECT_EQ(ReadWholeFile(extracted + "/" + UpdateBatchName),
+              "rm -f -- '" + root + "data/gone.txt'\n");
+    DeleteUpdateBatch();
 }
 
 TEST_F(BackupJobEngine, StopDuringALargeAddLeavesNothingBehind) {

@@ -164,6 +164,20 @@ TEST_F(TZipArchiverTest, TextsPasswordRootAndExclusionsAreCopied) {
     EXPECT_TRUE(record.Specs[0].RootDir->ends_with("/relative/root"));
 }
 
+TEST_F(TZipArchiverTest, RootPerSpecReplacesTheCommonRootForItsLineOnly) {
+    Archiver.RootDir = "/common";
+    Archiver.FSpecArgs = {"/data/a", "/private/list", "/data/b"};
+    Archiver.FSpecRootDirs = {"", "/private"};  // shorter than FSpecArgs: the rest use RootDir
+    Archiver.Add();
+    const auto& specs = Fake.Record().Specs;
+    ASSERT_EQ(specs.size(), 3u);
+    ASSERT_TRUE(specs[0].RootDir && specs[1].RootDir && specs[2].RootDir);
+    EXPECT_EQ(*specs[0].RootDir, "/common");
+    EXPECT_EQ(*specs[1].RootDir, "/private");
+    EXPECT_EQ(*specs[2].RootDir, "/common");
+    EXPECT_TRUE(Archiver.FSpecRootDirs.empty());  // cleared with FSpecArgs after the add
+}
+
 TEST(TZipArchiverCommandTest, SuffixListAndDate) {
     EXPECT_EQ(StoreSuffixList(TZipArchiver::DefaultStoreSuffixes(), ".x:"), DefaultSuffixes);
     EXPECT_EQ(StoreSuffixList({}, ".x:"), "");
