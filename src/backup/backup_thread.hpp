@@ -24,6 +24,9 @@
 
 namespace sejfko {
 
+class TNetComponent;
+enum TWorkMode : uint8_t;
+
 // "Last run" written when a run begins; any value up to it means no successful backup.
 constexpr TDateTime NeverMarker = 100.0;
 
@@ -62,6 +65,12 @@ public:
     void QueryTerminated(bool& Abort);
     // Sends the oldest waiting archive to the server; false when nothing more can be sent now.
     bool TransferBackup();
+    // Progress of the upload (worker thread): status bsTransferProgress with 0, the percentage
+    // (posted when it changes) and 100. TransferWork raises "Terminate transfer" when a
+    // terminate request is pending, which stops the upload.
+    void TransferWorkBegin(TNetComponent* Sender, TWorkMode AWorkMode, int64_t AWorkCountMax);
+    void TransferWork(TNetComponent* Sender, TWorkMode AWorkMode, int64_t AWorkCount);
+    void TransferWorkEnd(TNetComponent* Sender, TWorkMode AWorkMode);
 
     TAutoResetEvent SuspendEvent;
     std::atomic<int32_t> TransferTick{-1};
