@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <random>
 
 #include "platform/fault_injection.hpp"
 #include "support/temp_dir.hpp"
@@ -19,8 +20,7 @@ struct TSelection {
     TStringList Exclude;
 };
 
-TSelection ReadContent(const std::string& content) {
-    TTempDir dir;
+TSelection ReadContent(const std::string& content, const TTempDir& dir = TTempDir()) {
     TSelection selection;
     selection.Read =
         ReadSelectionFile(dir.WriteFile("sel.txt", content), selection.Include, selection.Exclude);
@@ -86,6 +86,38 @@ TEST(ReadSelectionFileTest, BadBytesAndHugeLinesAreKeptAsBytes) {
     ASSERT_TRUE(selection.Read);
     EXPECT_EQ(selection.Include, (TStringList{nul, latin, huge, "/end"}));
     EXPECT_EQ(selection.Exclude, TStringList{huge});
+}
+
+TEST(ReadSelectionFileTest, RandomBytesGiveOnlyTrimmedSingleLineEntries) {
+    // Bytes drawn mostly from the ones that mean something here (line ends, Ctrl+Z, blanks, the
+    // keyword's letters) so that the odd combinations come up.
+    const std::string alphabet = std::string("\r\n\x1A \t\0/eExXcClLuUdD", 19) + "a\xC5\x99";
+    std::mt19937 random(4242);
+    const TTempDir dir;
+    for (int round = 0; round < 200; ++round) {
+        std::string content(random() % 400, '\0');
+        for (char& c : content) {
+            c = random() % 4 == 0 ? static_cast<char>(random())
+                                  : alphabet[random() % alphabet.size()];
+        }
+        const TSelection selection = ReadContent(content, dir);
+        ASSERT_TRUE(selection.Read);
+        for (const TStringList* list : {&selection.Include, &selection.Exclude}) {
+            for (const std::string& entry : *list) {
+                ASSERT_FALSE(entry.empty());
+                EXPECT_GT(static_cast<unsigned char>(entry.front()), ' ');
+                EXPECT_GT(static_cast<unsigned char>(entry.back()), ' ');
+                EXPECT_EQ(entry.find_first_of(std::string("\r\n\x1A", 3)), std::string::npos);
+            }
+        }
+        // Everything after the first Ctrl+Z is ignored.
+        const std::size_t end = content.find('\x1A');
+        if (end != std::string::npos) {
+            const TSelection head = ReadContent(content.substr(0, end), dir);
+            EXPECT_EQ(head.Include, selection.Include);
+            EXPECT_EQ(head.Exclude, selection.Exclude);
+        }
+    }
 }
 
 TEST(ReadSelectionFileTest, AppendsToTheListsGiven) {
