@@ -1,0 +1,419 @@
+// Whole backup runs through the worker's loop, over simulated days: the clock is a manual one,
+// file times are set explicitly (stamps have 2-second resolution), and the archives are judged
+// by unzip, which no one here wrote.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/backup_job.hpp"
+#include "backup/backup_thread.hpp"
+#include "backup/file_list.hpp"
+#include "backup/update_batch.hpp"
+#include "backup/worker_harness.hpp"
+#include "config/options.hpp"
+#include "platform/clock.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/fault_injection.hpp"
+#include "platform/file_system.hpp"
+#include "support/local_time.hpp"
+#include "support/temp_dir.hpp"
+
+namespace sejfko {
+namespace {
+
+using test::ReadWholeFile;
+using test::TRecordingSink;
+using test::TSteppedThread;
+using test::TTempDir;
+using Names = std::vector<std::string>;
+
+std::string Quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t count;
+        while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            out.append(buffer, count);
+        }
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+// The entry names as unzip lists them, sorted; empty when unzip finds the archive bad.
+Names ArchiveEntries(const std::string& archive) {
+    if (std::system(("unzip -tqq " + Quote(archive) + " >/dev/null 2>&1").c_str()) != 0) {
+        ADD_FAILURE() << "unzip -t refuses " << archive;
+        return {};
+    }
+    Names names;
+    const std::string listing = Capture("unzip -Z1 " + Quote(archive));
+    std::size_t start = 0;
+    for (std::size_t end; (end = listing.find('\n', start)) != std::string::npos; start = end + 1) {
+        names.push_back(listing.substr(start, end - start));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The entry name of a file under the test's directory: its path without the leading "/".
+std::string Stored(const std::string& path) {
+    return path.substr(1);
+}
+
+void SetStamp(const std::string& path, int month, int day, int hour) {
+    const timespec at{test::LocalSeconds(2024, month, day, hour, 0, 0), 0};
+    const timespec times[2] = {at, at};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+std::string RandomBytes(std::size_t size) {
+    std::mt19937 random(5);
+    std::string data(size, '\0');
+    for (char& c : data) {
+        c = static_cast<char>(random());
+    }
+    return data;
+}
+
+class BackupRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetZipEngineDirectory(SEJFKO_ZIPENGINE_DIR);
+        Options.Load(Dir.MakeDir("data"));
+        Options.SetInTime(EncodeTime(20, 0, 0));
+        Options.SetRunEvery(1);
+        Options.SetLocalDirectory(Dir / "out");
+        Options.SetCompletelyWeekBackupDay(7);  // Sunday: no complete day in the test weeks
+        Dir.MakeDir("src");
+        Dir.WriteFile("data/selection.txt", Dir / "src" + "\r\n");
+        Options.SetFileChoose("selection.txt");
+    }
+    void TearDown() override {
+        Thread.reset();
+        BackupThread.reset();
+        SetZipEngineDirectory("");
+    }
+
+    std::string Source(const std::string& name, const std::string& content, int day = 1) {
+        const std::string path = Dir.WriteFile("src/" + name, content);
+        SetStamp(path, 1, day, 10);
+        return path;
+    }
+
+    // One pass of the worker on that day of January 2024, a few seconds after "In time".
+    void RunOn(int day) {
+        Clock.Set(EncodeDateTime(2024, 1, day, 20, 0, 5));
+        if (!Thread) {
+            Thread = std::make_unique<TSteppedThread>();
+        }
+        ASSERT_TRUE(Thread->Step());
+        ASSERT_FALSE(Thread->BackupRunning.load());
+    }
+
+    static std::string ArchiveOf(int day, bool full) {
+        std::string name = "Backup_202401";
+        AppendPadded(name, day, 2);
+        return name + "_2000" + (full ? "_full" : "") + ".fbk";
+    }
+    Names Archives() const { return ListArchiveNamesIn(Dir / "out"); }
+    static Names ListArchiveNamesIn(const std::string& directory) {
+        std::vector<TDirectoryEntry> entries;
+        ListDirectory(directory, entries);
+        Names names;
+        for (const TDirectoryEntry& entry : entries) {
+            names.push_back(entry.Name);
+        }
+        return names;
+    }
+    std::vector<TFileItem> State() const {
+        TFileList list;
+        list.LoadFromFile(Dir / "data/IncSelect.ini");
+        std::vector<TFileItem> items(static_cast<std::size_t>(list.Count()));
+        for (int i = 0; i < list.Count(); ++i) {
+            list.GetItem(i, items[static_cast<std::size_t>(i)]);
+        }
+        return items;
+    }
+    Names StateNames() const {
+        Names names;
+        for (const TFileItem& item : State()) {
+            names.push_back(item.Name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TTempDir Dir;
+    TManualClock Clock;
+    TScopedClock ClockGuard{Clock};
+    TRecordingSink Sink;
+    TScopedMessageSink SinkGuard{Sink};
+    std::unique_ptr<TSteppedThread> Thread;
+};
+
+TEST_F(BackupRunTest, CompleteKindArchivesEverythingAndDeletesTheStateEachRun) {
+    Options.SetBackupKind(bkFull);
+    const std::string a = Source("a.txt", "alpha");
+    const std::string b = Source("sub/b.txt", "beta");
+    for (int day : {8, 9}) {
+        Dir.WriteFile("data/IncSelect.ini", "left over\r\n1\r\n2\r\n");
+        RunOn(day);
+        EXPECT_FALSE(FileExists(Dir / "data/IncSelect.ini")) << day;
+        EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(day, true)),
+                  (Names{Stored(a), Stored(b)}))
+            << LastMessage();
+    }
+    EXPECT_EQ(Archives(), (Names{ArchiveOf(8, true), ArchiveOf(9, true)}));
+    EXPECT_EQ(Options.LastRun(), EncodeDateTime(2024, 1, 9, 20, 0, 5));
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsSavingSelection), 0);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 2);
+}
+
+TEST_F(BackupRunTest, WeeklyChainArchivesEditedAndAddedFilesAndListsTheDeletedOne) {
+    Options.SetBackupKind(bkIncWeek);
+    Options.SetCompletelyWeekBackupDay(3);  // Wednesday
+    const std::string a = Source("a.txt", "first");
+    const std::string b = Source("b's file.txt", "to be deleted");
+    const std::string d = Source("d.txt", "touched only");
+    RunOn(8);  // Monday: nothing recorded yet, so complete
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(8, true)),
+              (Names{Stored(a), Stored(b), Stored(d)}));
+    EXPECT_EQ(StateNames(), (Names{a, b, d}));
+    int32_t mondayStampOfD = 0;
+    for (const TFileItem& item : State()) {
+        mondayStampOfD = item.Name == d ? item.Stamp : mondayStampOfD;
+    }
+
+    Source("a.txt", "edited", 9);
+    const std::string c = Source("c.txt", "added", 9);
+    ASSERT_TRUE(DeleteFile(b));
+    SetStamp(d, 1, 9, 12);
+    RunOn(9);  // Tuesday: incremental
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(9, false)),
+              (Names{UpdateBatchName, Stored(a), Stored(c)}));
+    EXPECT_EQ(Capture("unzip -p " + Quote(Dir / "out/" + ArchiveOf(9, false)) + " " +
+                      Quote(UpdateBatchName)),
+              "rm -f -- '" + Stored(Dir / "src/b'\\''s file.txt") + "'\n");
+    EXPECT_EQ(StateNames(), (Names{a, c, d}));
+    for (const TFileItem& item : State()) {
+        if (item.Name == d) {
+            EXPECT_EQ(item.Stamp, mondayStampOfD);  // touched only: the old stamp stays
+        }
+    }
+    EXPECT_EQ(Options.LastRun(), EncodeDateTime(2024, 1, 9, 20, 0, 5));
+
+    RunOn(10);  // Wednesday: the complete day
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(10, true)),
+              (Names{Stored(a), Stored(c), Stored(d)}));
+    EXPECT_EQ(Sink.Exceptions(), Names{});
+}
+
+TEST_F(BackupRunTest, TouchedFileKeepsItsOldStampInTheState) {
+    Options.SetBackupKind(bkIncWeek);
+    const std::string d = Source("d.txt", "same content", 2);
+    RunOn(8);
+    ASSERT_EQ(State().size(), 1u);
+    const int32_t stored = State()[0].Stamp;
+    SetStamp(d, 1, 9, 12);
+    Source("other.txt", "makes an archive", 9);
+    RunOn(9);
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(9, false)),
+              Names{Stored(Dir / "src/other.txt")});
+    for (const TFileItem& item : State()) {
+        if (item.Name == d) {
+            EXPECT_EQ(item.Stamp, stored);
+        }
+    }
+}
+
+TEST_F(BackupRunTest, RunWithNothingChangedMakesNoArchiveSavesTheStateAndTheNextRunIsComplete) {
+    Options.SetBackupKind(bkIncWeek);
+    Source("a.txt", "alpha");
+    RunOn(8);
+    const std::string stateAfterMonday = ReadWholeFile(Dir / "data/IncSelect.ini");
+    ASSERT_FALSE(stateAfterMonday.empty());
+    RunOn(9);
+    EXPECT_EQ(Archives(), Names{ArchiveOf(8, true)});
+    EXPECT_EQ(ReadWholeFile(Dir / "data/IncSelect.ini"), stateAfterMonday);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsSavingSelection), 2);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 2);
+    EXPECT_EQ(Options.LastRun(), NeverMarker);
+    RunOn(10);
+    EXPECT_EQ(Archives(), (Names{ArchiveOf(8, true), ArchiveOf(10, true)}));
+}
+
+TEST_F(BackupRunTest, FileUnreadableForTheStateIsArchivedAgainByTheNextRun) {
+    Options.SetBackupKind(bkIncWeek);
+    Source("a.txt", "alpha");
+    const std::string locked = Source("locked.txt", "cannot be read for its checksum");
+    {
+        TScopedFault fault(FailUnder(locked, TFileOperation::OpenRead, EACCES));
+        RunOn(8);
+    }
+    EXPECT_EQ(StateNames(), Names{Dir / "src/a.txt"});
+    RunOn(9);
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(9, false)), Names{Stored(locked)});
+    EXPECT_EQ(StateNames(), (Names{Dir / "src/a.txt", locked}));
+    RunOn(10);
+    EXPECT_EQ(Archives().size(), 2u);
+}
+
+TEST_F(BackupRunTest, FileTheArchiveJobSkippedIsLeftOutOfTheStateAndArchivedNextRun) {
+    Options.SetBackupKind(bkIncWeek);
+    const std::string big = Source("a.bin", RandomBytes(1 << 20));  // read first
+    const std::string skipped = Source("b.txt", "away while archiving");
+    Dir.MakeDir("hold");
+    const std::string held = Dir / "hold/b.txt";
+    bool moved = false;
+    Sink.OnPost = [&](const TRecordingSink::TPost& post) {
+        if (!moved && post.Message == WM_BACKUP_STATUS && post.WParam == bsArchiveProgress &&
+            post.LParam > 0) {
+            moved = ::rename(skipped.c_str(), held.c_str()) == 0;
+        }
+    };
+    RunOn(8);
+    Sink.OnPost = nullptr;
+    ASSERT_TRUE(moved);
+    const Names skippedNames = LastSkippedFiles();
+    ASSERT_NE(std::find(skippedNames.begin(), skippedNames.end(), skipped), skippedNames.end());
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(8, true)), Names{Stored(big)});
+    EXPECT_EQ(StateNames(), Names{big});
+    // Back unchanged, stamp included: only its absence from the state gets it archived.
+    ASSERT_EQ(::rename(held.c_str(), skipped.c_str()), 0);
+    RunOn(9);
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(9, false)), Names{Stored(skipped)});
+    EXPECT_EQ(StateNames(), (Names{big, skipped}));
+}
+
+TEST_F(BackupRunTest, CorruptStateLeadsToACompleteBackup) {
+    Options.SetBackupKind(bkIncWeek);
+    const std::string a = Source("a.txt", "alpha");
+    RunOn(8);
+    for (const char* corrupt :
+         {"x\r\nnot a number\r\n1\r\n", "only\r\ntwo\r\n", "x\r\n1\r\n99999999999\r\n"}) {
+        Dir.WriteFile("data/IncSelect.ini", corrupt);
+        Source("a.txt", std::string("changed ") + corrupt, 9);
+        Clock.Set(Clock.Now() + 1);
+        const int day = DecodeDate(Clock.Now()).Day;
+        RunOn(day);
+        EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(day, true)), Names{Stored(a)});
+        EXPECT_EQ(StateNames(), Names{a});
+    }
+    EXPECT_EQ(Sink.Exceptions(), Names{});
+}
+
+TEST_F(BackupRunTest, DestinationThatCannotBeCreatedGivesTheJobsFailureText) {
+    Options.SetBackupKind(bkIncWeek);
+    Source("a.txt", "alpha");
+    Dir.WriteFile("blocker", "a file where a directory should be");
+    Options.SetLocalDirectory(Dir / "blocker/out");
+    RunOn(8);
+    EXPECT_EQ(LastMessage().rfind("Chyba", 0), 0u) << LastMessage();
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 1);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsSavingSelection), 0);
+    EXPECT_EQ(Options.LastRun(), NeverMarker);
+    EXPECT_FALSE(FileExists(Dir / "data/IncSelect.ini"));
+    EXPECT_EQ(Sink.Exceptions(), Names{});
+}
+
+TEST_F(BackupRunTest, DestinationWithADotInItsNameIsADirectory) {
+    Options.SetBackupKind(bkFull);
+    Source("a.txt", "alpha");
+    Options.SetLocalDirectory(Dir / ".zalohy");
+    RunOn(8);
+    EXPECT_EQ(ListArchiveNamesIn(Dir / ".zalohy"), Names{ArchiveOf(8, true)}) << LastMessage();
+}
+
+TEST_F(BackupRunTest, RemoteKindLeavesTheArchiveForTransferAndCountsIt) {
+    Options.SetBackupKind(bkFull);
+    Options.SetSavingKind(skRemote);
+    Options.SetLocalTemporaryDirectory(Dir / "outbox");
+    Options.SetBackupCount(1);
+    Source("a.txt", "alpha");
+    RunOn(8);
+    RunOn(9);
+    EXPECT_EQ(ListArchiveNamesIn(Dir / "outbox"), (Names{ArchiveOf(8, true), ArchiveOf(9, true)}));
+    EXPECT_EQ(Options.FileCountForTransfer(), 2);
+    EXPECT_FALSE(DirectoryExists(Dir / "out"));
+}
+
+TEST_F(BackupRunTest, OldArchivesArePrunedAfterEachLocalRun) {
+    Options.SetBackupKind(bkIncWeek);
+    Options.SetBackupCount(2);
+    for (int day = 8; day <= 12; ++day) {
+        Source("a.txt", "version " + std::to_string(day), day);
+        RunOn(day);
+    }
+    // The newest two are incremental: the complete archive of Monday stays with them.
+    EXPECT_EQ(Archives(), (Names{ArchiveOf(8, true), ArchiveOf(9, false), ArchiveOf(10, false),
+                                 ArchiveOf(11, false), ArchiveOf(12, false)}));
+    Options.SetBackupKind(bkFull);
+    RunOn(13);
+    RunOn(14);
+    EXPECT_EQ(Archives(), (Names{ArchiveOf(13, true), ArchiveOf(14, true)}));
+}
+
+// A second process cannot run a worker on the same data directory, either way round.
+TEST_F(BackupRunTest, TwoProcessesCannotRunOnTheSameDataDirectory) {
+    int toParent[2];
+    int toChild[2];
+    ASSERT_EQ(::pipe(toParent), 0);
+    ASSERT_EQ(::pipe(toChild), 0);
+    const std::string directory = Options.Directory();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TDataDirectoryLock lock(directory);
+        const char held = lock.TryAcquire() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t ignored = ::write(toParent[1], &held, 1);
+        char go = 0;
+        ignored = ::read(toChild[0], &go, 1);
+        ::_exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(::read(toParent[0], &held, 1), 1);
+    ASSERT_EQ(held, 'y');
+    std::string error;
+    EXPECT_FALSE(StartBackupThread(error));
+    EXPECT_EQ(BackupThread, nullptr);
+    EXPECT_NE(error.find("proces " + std::to_string(child)), std::string::npos) << error;
+    ASSERT_EQ(::write(toChild[1], "g", 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+
+    ASSERT_TRUE(StartBackupThread(error)) << error;
+    const pid_t second = ::fork();
+    ASSERT_GE(second, 0);
+    if (second == 0) {
+        TDataDirectoryLock lock(directory);
+        ::_exit(lock.TryAcquire() ? 0 : 3);
+    }
+    ASSERT_EQ(::waitpid(second, &status, 0), second);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+    StopBackupThread();
+    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) {
+        ::close(fd);
+    }
+}
+
+}  // namespace
+}  // namespace sejfko
