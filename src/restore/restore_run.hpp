@@ -1,14 +1,15 @@
 #pragma once
 // Restoring a chain of archives into one directory.
 //
-// The archives are taken in chain order. For each one, its deletion list (read as data) is
-// applied first, then its entries are written, so that later archives overwrite earlier
-// entries. Every path stays below the restore directory: names that could reach outside are
-// refused entry by entry, and all writing and deleting walks the tree without following
-// symlinks (TConfinedDirectory). Each file goes through a temporary file renamed into place, so a
-// file that fails part-way leaves the earlier version (or nothing) behind, never a torn file.
-// Zero runs become holes; modification times and (from POSIX archives) permission bits are
-// restored.
+// The result is what applying the archives in chain order would give (each archive's deletion
+// list first, then its entries, later archives overwriting earlier entries), but the chain's
+// directories and deletion lists are read first and every file is then written once, from the
+// archive that holds its newest version. Every path stays below the restore directory: names
+// that could reach outside are refused entry by entry, and all writing and deleting walks the
+// tree without following symlinks (TConfinedDirectory). Each file goes through a temporary file
+// renamed into place, so a file that fails part-way leaves the earlier version (or nothing)
+// behind, never a torn file. Zero runs become holes; modification times and (from POSIX
+// archives) permission bits are restored.
 //
 // A damaged archive (unreadable directory, CRC-32 or size mismatch, cut-off data) stops the
 // whole restore with a message naming the archive and entry; what is restored stays. A full
@@ -49,7 +50,7 @@ public:
 struct TRestoreSummary {
     std::vector<std::string> Archives;  // names of the archives used, in order
     uint64_t FilesWritten = 0;          // in a dry run: that would be written
-    uint64_t FilesRemoved = 0;          // in a dry run: deletion lines that would apply
+    uint64_t FilesRemoved = 0;  // files deleted that were there; in a dry run: paths to delete
     uint64_t BytesWritten = 0;
     uint64_t Problems = 0;
     bool Stopped = false;  // a damaged archive or a full disk ended the restore early

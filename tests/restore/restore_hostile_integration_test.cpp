@@ -129,7 +129,10 @@ TEST(RestoreHostile, DeletionLinesOutsideTheTargetAreRefused) {
                       "rm -f -- 'a.txt'\n"}});
     MakeArchive(dir, "Backup_20260103_0000.fbk",
                 {{"!!!!!upd_arch.bat", "del \\..\\victim\r\ndel \\b.txt\r\n"}});
-    const test::TCliRun run = RunCliWith({"restore", "--to", dir / "out", dir / "arch"});
+    // Restored over an older restore, so that the sound lines have something to delete.
+    dir.WriteFile("out/a.txt", "older");
+    dir.WriteFile("out/b.txt", "older");
+    const test::TCliRun run = RunCliWith({"restore", "--force", "--to", dir / "out", dir / "arch"});
     EXPECT_EQ(run.Code, 1) << run.Err;
     EXPECT_EQ(ReadWholeFile(dir / "victim"), "keep");
     EXPECT_EQ(ReadWholeFile(dir / "out-sibling/victim"), "keep");
@@ -157,10 +160,10 @@ TEST(RestoreHostile, DamageStopsWithArchiveAndEntryNamedAndKeepsWhatWasRestored)
               std::string::npos)
         << run.Err;
     EXPECT_NE(run.Out.find("Obnova byla přerušena."), std::string::npos) << run.Out;
-    // What came before stays, the damaged file keeps its earlier version, nothing after runs.
-    EXPECT_EQ(ReadWholeFile(dir / "out/a.txt"), "version 1");
+    // What came before stays, the damaged file is not left torn, nothing after runs.
+    EXPECT_EQ(ReadWholeFile(dir / "out/b.txt"), "first");
     EXPECT_EQ(ReadWholeFile(dir / "out/c.txt"), "new file");
-    EXPECT_EQ(Listing(dir / "out"), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(Listing(dir / "out"), (std::vector<std::string>{"b.txt", "c.txt"}));
 
     // Cut off: the archive's directory is gone.
     bytes = ReadWholeFile(dir / "arch/Backup_20260101_0000_full.fbk");
@@ -183,8 +186,15 @@ TEST(RestoreHostile, ArchiveCutOffInTheMiddleStopsTheRestore) {
     const test::TCliRun run = RunCliWith({"restore", "--to", dir / "out", dir / "arch"});
     EXPECT_EQ(run.Code, 1);
     EXPECT_NE(run.Err.find(archive), std::string::npos) << run.Err;
+    // The chain's directories are read before anything is written: nothing is restored, and
+    // the user learns how to get the state before the damaged archive.
+    EXPECT_TRUE(Listing(dir / "out").empty());
+    EXPECT_NE(run.Err.find("--at \"2026-01-01 00:00\""), std::string::npos) << run.Err;
+    EXPECT_EQ(RunCliWith({"restore", "--force", "--to", dir / "out", "--at", "2026-01-01 00:00",
+                          dir / "arch"})
+                  .Code,
+              0);
     EXPECT_EQ(ReadWholeFile(dir / "out/a.txt"), "complete");
-    EXPECT_EQ(Listing(dir / "out"), std::vector<std::string>{"a.txt"});
 }
 
 }  // namespace
