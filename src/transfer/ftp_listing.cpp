@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "backup/retention.hpp"
+
 namespace sejfko {
 
 bool IsRemoteArchiveName(const std::string& name) {
@@ -24,6 +26,7 @@ std::vector<std::string> RemoteArchiveNames(const std::vector<std::string>& line
     }
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
+    SortArchiveNames(names);
     return names;
 }
 

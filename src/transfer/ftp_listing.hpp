@@ -12,8 +12,8 @@ namespace sejfko {
 constexpr const char* ArchiveMask = "*.fbk";
 
 bool IsRemoteArchiveName(const std::string& name);
-// The archive names of `lines`, each once, in ascending byte order (archive names carry their
-// stamp, so this is oldest first).
+// The archive names of `lines`, each once, sorted as the retention rules sort them (archive
+// names carry their stamp, so this is oldest first).
 std::vector<std::string> RemoteArchiveNames(const std::vector<std::string>& lines);
 
 }  // namespace sejfko

@@ -1,0 +1,223 @@
+// TBackupThread::TransferBackup: sends one waiting archive to the FTP server, deletes the local
+// copy, counts it, and prunes the server to "Backup count". Runs on the worker thread (or a
+// command-line process's main thread); blocks it for the upload, bounded by the client's time
+// limits. A terminate request is seen at fixed points and on every progress event of the
+// upload, where TransferWork raises "Terminate transfer" to stop it.
+
+#include "transfer/transfer_backup.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "backup/backup_thread.hpp"
+#include "backup/retention.hpp"
+#include "config/options.hpp"
+#include "platform/clock.hpp"
+#include "platform/file_system.hpp"
+#include "platform/message_sink.hpp"
+#include "transfer/ftp_address.hpp"
+#include "transfer/ftp_listing.hpp"
+#include "transfer/net_errors.hpp"
+#include "transfer/net_ftp.hpp"
+
+namespace sejfko {
+
+namespace {
+
+std::mutex ErrorLock;
+std::string ErrorText;
+
+void SetErrorText(const std::string& text) {
+    std::lock_guard lock(ErrorLock);
+    ErrorText = text;
+}
+
+std::string TextOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "Neznámá chyba";
+    }
+}
+
+// The percentage last posted by this thread's upload: a display changes only when it moves.
+thread_local int32_t LastPostedPercent = -1;
+
+void PostStatus(TBackupStatus status, intptr_t parameter = 0) {
+    PostToMain(WM_BACKUP_STATUS, status, parameter);
+}
+
+// Clears TransferRunning last on every way out.
+class TRunningFlag {
+public:
+    explicit TRunningFlag(std::atomic<bool>& flag) : FFlag(flag) { FFlag.store(true); }
+    ~TRunningFlag() { FFlag.store(false); }
+    TRunningFlag(const TRunningFlag&) = delete;
+    TRunningFlag& operator=(const TRunningFlag&) = delete;
+
+private:
+    std::atomic<bool>& FFlag;
+};
+
+}  // namespace
+
+bool NextWaitingArchive(const std::string& directory, std::string& name) {
+    name.clear();
+    std::vector<TDirectoryEntry> entries;
+    int error = 0;
+    if (!ListDirectory(directory, entries, &error)) {
+        return error == ENOENT || error == ENOTDIR;
+    }
+    std::vector<std::string> names;
+    for (const TDirectoryEntry& entry : entries) {
+        // A link or anything but a plain file is never sent and then deleted.
+        if (entry.Kind == TEntryKind::Regular && IsRemoteArchiveName(entry.Name)) {
+            names.push_back(entry.Name);
+        }
+    }
+    if (!names.empty()) {
+        SortArchiveNames(names);
+        name = names.front();
+    }
+    return true;
+}
+
+std::string LastTransferErrorText() {
+    std::lock_guard lock(ErrorLock);
+    return ErrorText;
+}
+
+void TBackupThread::TransferWorkBegin(TNetComponent*, TWorkMode, int64_t AWorkCountMax) {
+    PostStatus(bsTransferProgress, 0);
+    LastPostedPercent = 0;
+    TransferTotal.store(AWorkCountMax);
+}
+
+void TBackupThread::TransferWork(TNetComponent*, TWorkMode, int64_t AWorkCount) {
+    const int64_t total = TransferTotal.load();
+    if (total > 0) {
+        // Halves round to even, as the display has always rounded.
+        const auto percent = static_cast<int32_t>(
+            std::nearbyint(static_cast<double>(AWorkCount) / static_cast<double>(total) * 100.0));
+        if (percent != LastPostedPercent) {
+            LastPostedPercent = percent;
+            PostStatus(bsTransferProgress, percent);
+        }
+    }
+    if (Terminated()) {
+        throw Exception("Terminate transfer");
+    }
+}
+
+void TBackupThread::TransferWorkEnd(TNetComponent*, TWorkMode) {
+    LastPostedPercent = 100;
+    PostStatus(bsTransferProgress, 100);
+}
+
+bool TBackupThread::TransferBackup() {
+    TRunningFlag running(TransferRunning);
+    SetErrorText("");
+    if (Terminated()) {
+        return false;
+    }
+    const std::string directory = Options.LocalTemporaryDirectory();
+    std::string name;
+    if (!NextWaitingArchive(directory, name)) {
+        SetErrorText("Dočasný adresář \"" + directory + "\" nelze přečíst.");
+        return false;
+    }
+    if (name.empty()) {
+        Options.SetFileCountForTransfer(0);
+    } else {
+        TFtpAddress address;
+        if (!ParseFtpAddress(Options.RemoteHost(), address)) {
+            SetErrorText("Neplatná adresa serveru \"" + Options.RemoteHost() + "\".");
+            return false;
+        }
+        auto ftp = std::make_unique<TNetFTP>();
+        ftp->Host = address.Host;
+        ftp->Port = address.Port;
+        ftp->User = Options.RemoteUser();
+        ftp->Password = Options.RemotePassword();
+        ftp->Passive = Options.PassiveMode() != 0;
+        ftp->OnWork = [this](TNetComponent* s, TWorkMode m, int64_t c) { TransferWork(s, m, c); };
+        ftp->OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t c) {
+            TransferWorkBegin(s, m, c);
+        };
+        ftp->OnWorkEnd = [this](TNetComponent* s, TWorkMode m) { TransferWorkEnd(s, m); };
+        if (Terminated()) {
+            return false;
+        }
+        try {
+            ftp->Connect(true);
+        } catch (...) {
+            // Unreachable or refusing servers are tried again later without bothering the user.
+            SetErrorText(TextOf(std::current_exception()));
+            return false;
+        }
+        PostStatus(bsTransferStarted);
+        try {
+            if (Terminated()) {
+                ftp->Disconnect();
+                return false;
+            }
+            try {
+                ftp->Delete(name);
+            } catch (const ENetProtocolReplyError&) {
+                // Usually there is no such file yet. Other failures (the connection lost or
+                // out of step after a time-out) fail the steps that follow as they should.
+            }
+            ftp->Put(IncludeTrailingPathDelimiter(directory) + name, name, false);
+            DeleteFile(IncludeTrailingPathDelimiter(directory) + name);
+            // Never below zero: the options dialog may have reset the count meanwhile.
+            Options.SetFileCountForTransfer(std::max(0, Options.FileCountForTransfer() - 1));
+            Options.SetLastTransfer(Now());
+            if (Terminated()) {
+                ftp->Disconnect();
+                return false;
+            }
+            ftp->OnWork = nullptr;
+            ftp->OnWorkBegin = nullptr;
+            ftp->OnWorkEnd = nullptr;
+            std::vector<std::string> listing;
+            ftp->ListNames(listing, ArchiveMask);
+            std::vector<std::string> remote = RemoteArchiveNames(listing);
+            for (const std::string& surplus :
+                 ArchivesToPrune(remote, Options.BackupCount(), name)) {
+                if (Terminated()) {
+                    ftp->Disconnect();
+                    return false;
+                }
+                ftp->Delete(surplus);
+            }
+            ftp->Disconnect();
+        } catch (...) {
+            try {
+                ftp->Disconnect();
+            } catch (...) {
+            }
+            if (Terminated()) {
+                return false;
+            }
+            SetErrorText(TextOf(std::current_exception()));
+            PostStatus(bsTransferFailed);
+            PostStatus(bsIdle);
+            return false;
+        }
+    }
+    if (Terminated()) {
+        return false;
+    }
+    PostStatus(bsTransferDone);
+    PostStatus(bsIdle);
+    return true;
+}
+
+}  // namespace sejfko
