@@ -1,8 +1,27 @@
 #include "gui/gui_images.hpp"
 
+// The pictures live in a static library: its resources must be registered by hand, since
+// nothing else references the object that would register them.
+static void InitIconResources() {
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace sejfko {
 
+namespace {
+
+void EnsureResources() {
+    static const bool initialised = [] {
+        InitIconResources();
+        return true;
+    }();
+    (void)initialised;
+}
+
+}  // namespace
+
 QIcon Picture(TPicture picture) {
+    EnsureResources();
     switch (picture) {
         case TPicture::Backup0:
             return QIcon(QStringLiteral(":/icons/backup-0.png"));
@@ -25,6 +44,7 @@ QIcon Picture(TPicture picture) {
 }
 
 QIcon ProgramIcon() {
+    EnsureResources();
     QIcon icon;
     for (int size : {16, 32, 64}) {
         icon.addFile(QStringLiteral(":/icons/sejfko-%1.png").arg(size), QSize(size, size));

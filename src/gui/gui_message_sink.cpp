@@ -15,7 +15,8 @@ void TGuiMessageSink::Post(unsigned message, intptr_t wParam, intptr_t lParam) {
         return;
     }
     QMetaObject::invokeMethod(
-        window, [window, message, wParam, lParam] { window->HandleMessage(message, wParam, lParam); },
+        window,
+        [window, message, wParam, lParam] { window->HandleMessage(message, wParam, lParam); },
         Qt::QueuedConnection);
 }
 

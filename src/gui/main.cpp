@@ -61,8 +61,7 @@ int main(int argc, char** argv) {
     dataDirectory = dataDirectory.empty()
                         ? DefaultDataDirectory()
                         : QDir(QString::fromStdString(dataDirectory)).absolutePath().toStdString();
-    const QString programFile = QString::fromStdString(ExecutableDirectory()) +
-                                QLatin1Char('/') +
+    const QString programFile = QString::fromStdString(ExecutableDirectory()) + QLatin1Char('/') +
                                 QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
     const QString instanceName =
         SingleInstanceName(programFile, QString::fromStdString(dataDirectory));
@@ -90,14 +89,13 @@ int main(int argc, char** argv) {
     TGuiMessageSink sink(&window);
     SetMessageSink(&sink);
 
-    server.IsWindowVisible = [&window] { return window.isVisible(); };
+    server.IsWindowVisible = [&window] { return window.isVisible() && !window.isMinimized(); };
     QObject::connect(&server, &TSingleInstanceServer::ShowRequested, &window,
                      [&window] { window.HandleMessage(WM_SHOW_MAIN_WINDOW, 0, 0); });
     QObject::connect(&server, &TSingleInstanceServer::HideRequested, &window,
                      &TFoMain::HideMainWindow);
     TSessionEndSignal sessionEnd;
-    QObject::connect(&sessionEnd, &TSessionEndSignal::SessionEnding, &window,
-                     &TFoMain::EndSession);
+    QObject::connect(&sessionEnd, &TSessionEndSignal::SessionEnding, &window, &TFoMain::EndSession);
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.EndSession(); });
     QObject::connect(&window, &TFoMain::Closed, &application, &QCoreApplication::quit,

@@ -68,7 +68,8 @@ TFoMain::TFoMain(TWorkerControl& worker, QWidget* parent)
     setObjectName(QStringLiteral("FoMain"));
     setWindowTitle(QStringLiteral("Sejfko"));
     setWindowIcon(ProgramIcon());
-    ILBackup = {QStringLiteral("ILBackup"), {Picture(TPicture::Backup0), Picture(TPicture::Backup1)}};
+    ILBackup = {QStringLiteral("ILBackup"),
+                {Picture(TPicture::Backup0), Picture(TPicture::Backup1)}};
     ILTransfer = {QStringLiteral("ILTransfer"),
                   {Picture(TPicture::Transfer0), Picture(TPicture::Transfer1)}};
     CreateActions();
@@ -303,8 +304,7 @@ void TFoMain::BackupStatus(int code, intptr_t percent) {
                 SetHint(QStringLiteral(
                     "Program je poprvé spuštěn, použijte dialog pro jeho nastavení"));
                 QMetaObject::invokeMethod(
-                    this, [this] { HandleMessage(WM_OPEN_OPTIONS, 0, 0); },
-                    Qt::QueuedConnection);
+                    this, [this] { HandleMessage(WM_OPEN_OPTIONS, 0, 0); }, Qt::QueuedConnection);
             } else {
                 SetHint(QStringLiteral("Další zálohování ") + Display(FWorker.NextRun()));
             }
@@ -355,8 +355,7 @@ void TFoMain::LastRunChanged() {
 
 void TFoMain::LastTransferChanged() {
     const TDateTime lastTransfer = Options.LastTransfer();
-    LblLastTransfer->setText(lastTransfer == 0.0 ? QStringLiteral("Nikdy")
-                                                 : Display(lastTransfer));
+    LblLastTransfer->setText(lastTransfer == 0.0 ? QStringLiteral("Nikdy") : Display(lastTransfer));
 }
 
 void TFoMain::TransferCountChanged() {
@@ -457,8 +456,7 @@ void TFoMain::closeEvent(QCloseEvent* event) {
 
 void TFoMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
-        TTrayIcon::Available()) {
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TTrayIcon::Available()) {
         // Minimised to the tray: hidden, the icon stays.
         QTimer::singleShot(0, this, &TFoMain::HideMainWindow);
     }

@@ -121,14 +121,15 @@ void TDiOptions::ConnectControls() {
     connect(BtnApply, &QPushButton::clicked, AcApply, &QAction::trigger);
     connect(BtnOk, &QPushButton::clicked, AcOk, &QAction::trigger);
     connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(AcApply, &QAction::changed, this, [this] { BtnApply->setEnabled(AcApply->isEnabled()); });
+    connect(AcApply, &QAction::changed, this,
+            [this] { BtnApply->setEnabled(AcApply->isEnabled()); });
     connect(AcOk, &QAction::changed, this, [this] { BtnOk->setEnabled(AcOk->isEnabled()); });
 
     // Enter moves to the next control instead of pressing the default button.
-    const QList<QWidget*> enterMoves = {EdEvery, DTTime, EdFile,  RBFull,  RBIncWeek,
-                                        CBComplete, RBIncMonth, SEdComplete, RBLocal, EdDir,
-                                        RBRemote, EdLocalTemp, EdHost, EdUser, EdPassword,
-                                        CBPassive, SEdBackupCount};
+    const QList<QWidget*> enterMoves = {EdEvery,    DTTime,        EdFile,      RBFull,  RBIncWeek,
+                                        CBComplete, RBIncMonth,    SEdComplete, RBLocal, EdDir,
+                                        RBRemote,   EdLocalTemp,   EdHost,      EdUser,  EdPassword,
+                                        CBPassive,  SEdBackupCount};
     for (QWidget* widget : enterMoves) {
         widget->installEventFilter(this);
     }
@@ -227,8 +228,8 @@ void TDiOptions::ChooseDirectory(QLineEdit* edit, const QString& caption) {
 
 void TDiOptions::ChooseFile() {
     const std::string dataDirectory = Options.Directory();
-    const QString initial = QString::fromStdString(
-        ResolveDataPath(dataDirectory, EdFile->text().toStdString()));
+    const QString initial =
+        QString::fromStdString(ResolveDataPath(dataDirectory, EdFile->text().toStdString()));
     const QString chosen = GuiPrompts().ChooseFile(
         this, QStringLiteral("Vyberte soubor obsahujicí výběr pro zálohování"), initial,
         QStringLiteral("Všechny soubory (*.*)"));

@@ -94,10 +94,10 @@ void TTrayIcon::ShowBalloon(const QString& title, const QString& text, TBalloonK
         return;
     }
     // A new message replaces the one still shown.
-    FIcon.showMessage(FLastBalloon.Title, FLastBalloon.Text,
-                      kind == TBalloonKind::Error ? QSystemTrayIcon::Critical
-                                                  : QSystemTrayIcon::Information,
-                      seconds * 1000);
+    FIcon.showMessage(
+        FLastBalloon.Title, FLastBalloon.Text,
+        kind == TBalloonKind::Error ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information,
+        seconds * 1000);
 }
 
 void TTrayIcon::SetContextMenu(QMenu* menu) {

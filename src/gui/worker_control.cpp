@@ -21,9 +21,7 @@ public:
     }
     void Resume() override { ResumeBackupThread(); }
     bool BackupRunning() const override { return BackupThread && BackupThread->BackupRunning; }
-    bool TransferRunning() const override {
-        return BackupThread && BackupThread->TransferRunning;
-    }
+    bool TransferRunning() const override { return BackupThread && BackupThread->TransferRunning; }
     TDateTime NextRun() const override { return BackupThread ? BackupThread->NextRun.load() : 0.0; }
     void SetNextRun(TDateTime value) override {
         if (BackupThread) {

@@ -1,0 +1,336 @@
+#include "gui/main_window.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <filesystem>
+#include <thread>
+
+#include "archive/backup_job.hpp"
+#include "gui/gui_message_sink.hpp"
+#include "gui/gui_test_support.hpp"
+#include "gui/options_dialog.hpp"
+#include "gui/tray_icon.hpp"
+#include "platform/clock.hpp"
+#include "platform/locale_format.hpp"
+#include "platform/message_sink.hpp"
+
+namespace sejfko::test {
+namespace {
+
+class MainWindowTest : public TOptionsFixture {
+protected:
+    MainWindowTest() : Window(Worker) { Window.Initialize(Data.Path()); }
+
+    void Status(int code, intptr_t percent = 0) {
+        Window.HandleMessage(WM_BACKUP_STATUS, code, percent);
+    }
+    QString State() const { return Window.LblState->text(); }
+    bool Animating(const QString& list) const {
+        return Window.TrayIcon->CycleIcons() && Window.TrayIcon->IconList().Name == list;
+    }
+
+    TRecordedPrompts Prompts;
+    TFakeWorker Worker;
+    TFoMain Window;
+};
+
+TEST_F(MainWindowTest, StartsTheWorkerHiddenWithTheIdlePicture) {
+    EXPECT_EQ(Worker.Starts, 1);
+    EXPECT_EQ(Window.TrayIcon->IconList().Name, "ILBackup");
+    EXPECT_EQ(Window.TrayIcon->PictureIndex(), 0);
+    EXPECT_FALSE(Window.TrayIcon->CycleIcons());
+    EXPECT_EQ(Window.TrayIcon->ToolTip(), "");
+    EXPECT_EQ(Window.windowTitle(), "Sejfko");
+    EXPECT_EQ(Window.LblLastRun->text(), "Nikdy");
+    EXPECT_EQ(Window.LblFileCount->text(), "0");
+    EXPECT_EQ(Window.LblLastTransfer->text(), "Nikdy");
+}
+
+TEST_F(MainWindowTest, RunStartedAnimatesDisablesTheCommandAndAnnounces) {
+    Status(bsRunStarted);
+    EXPECT_TRUE(Animating("ILBackup"));
+    EXPECT_FALSE(Window.AcBackupImm->isEnabled());
+    EXPECT_FALSE(Window.BtnBackupImm->isEnabled());
+    EXPECT_EQ(Window.TrayIcon->ToolTip(), "Sejfko - příprava");
+    EXPECT_EQ(State(), "Sejfko - příprava");
+    const TBalloon& balloon = Window.TrayIcon->LastBalloon();
+    EXPECT_EQ(balloon.Title, "Sejfko");
+    EXPECT_EQ(balloon.Text, "Probíhá zálohování souborů");
+    EXPECT_EQ(balloon.Kind, TBalloonKind::Information);
+    EXPECT_EQ(balloon.Seconds, 10);
+}
+
+TEST_F(MainWindowTest, ProgressCodesChangeOnlyTheText) {
+    struct TCase {
+        int Code;
+        intptr_t Percent;
+        const char* Hint;
+    };
+    const TCase cases[] = {
+        {bsSelectionRead, 0, "Sejfko - zpracování vstupního souboru"},
+        {bsSavingSelection, 0, "Sejfko - ukládání výběru"},
+        {bsArchiveProgress, 57, "Sejfko - záloha souborů 57%"},
+        {bsArchiveProgress, -1, "Sejfko - záloha souborů -1%"},
+        {bsTransferProgress, 100, "Probíhá přenos souboru 100%"},
+    };
+    // From the transfer animation and from idle alike: picture and command untouched.
+    for (bool transferring : {true, false}) {
+        Status(transferring ? bsTransferStarted : bsIdle);
+        const int balloons = Window.TrayIcon->BalloonCount();
+        for (const TCase& c : cases) {
+            Status(c.Code, c.Percent);
+            SCOPED_TRACE(c.Hint);
+            EXPECT_EQ(Window.TrayIcon->ToolTip(), QString::fromUtf8(c.Hint));
+            EXPECT_EQ(State(), QString::fromUtf8(c.Hint));
+            EXPECT_EQ(Animating("ILTransfer"), transferring);
+            EXPECT_EQ(Window.TrayIcon->CycleIcons(), transferring);
+            EXPECT_EQ(Window.AcBackupImm->isEnabled(), !transferring);
+        }
+        EXPECT_EQ(Window.TrayIcon->BalloonCount(), balloons);
+    }
+}
+
+TEST_F(MainWindowTest, TransferCodesShowTheirTextsAndIdleEndsTheAnimation) {
+    Status(bsTransferStarted);
+    EXPECT_TRUE(Animating("ILTransfer"));
+    EXPECT_FALSE(Window.AcBackupImm->isEnabled());
+    EXPECT_EQ(Window.TrayIcon->LastBalloon().Text, "Probíhá přenos souboru");
+    Status(bsTransferFailed);
+    EXPECT_EQ(State(), "Přenos selhal");
+    EXPECT_EQ(Window.TrayIcon->LastBalloon().Text, "Přenos selhal");
+    EXPECT_TRUE(Animating("ILTransfer"));
+    Status(bsTransferDone);
+    EXPECT_EQ(State(), "Přenos je dokončen");
+    EXPECT_EQ(Window.TrayIcon->LastBalloon().Text, "Přenos je dokončen");
+
+    Worker.Next = EncodeDateTime(2026, 4, 9, 20, 5, 0);
+    Status(bsIdle);
+    EXPECT_FALSE(Window.TrayIcon->CycleIcons());
+    EXPECT_EQ(Window.TrayIcon->IconList().Name, "ILBackup");
+    EXPECT_EQ(Window.TrayIcon->PictureIndex(), 0);
+    EXPECT_TRUE(Window.AcBackupImm->isEnabled());
+    const QString expected =
+        "Další zálohování " + QString::fromStdString(UserLocale().FormatDisplay(Worker.Next));
+    EXPECT_EQ(State(), expected);
+    EXPECT_EQ(Window.TrayIcon->ToolTip(), expected);
+}
+
+TEST_F(MainWindowTest, RunFinishedShowsTheJobsResultText) {
+    Status(bsRunFinished);
+    const QString text = QString::fromStdString(LastMessage());
+    EXPECT_EQ(State(), text);
+    EXPECT_EQ(Window.TrayIcon->LastBalloon().Text, text);
+}
+
+TEST_F(MainWindowTest, UnknownCodeChangesNothingButRefreshesTheLabel) {
+    Status(bsTransferStarted);
+    Window.LblState->setText("x");
+    Status(12);
+    EXPECT_EQ(State(), "Probíhá přenos souboru");
+    EXPECT_TRUE(Animating("ILTransfer"));
+}
+
+TEST_F(MainWindowTest, AnimationAlternatesTheTwoFrames) {
+    Status(bsRunStarted);
+    std::vector<int> pictures;
+    for (int tick = 0; tick < 4; ++tick) {
+        Window.TrayIcon->Cycle();
+        pictures.push_back(Window.TrayIcon->PictureIndex());
+    }
+    EXPECT_EQ(pictures, (std::vector<int>{0, 1, 0, 1}));
+}
+
+TEST_F(MainWindowTest, LastRunAndLastTransferShowNeverOrTheDisplayFormat) {
+    Options.SetLastRun(100.0);
+    Window.HandleMessage(WM_LAST_RUN_CHANGED, 0, 0);
+    EXPECT_EQ(Window.LblLastRun->text(), "Nikdy");
+    Options.SetLastRun(100.5);
+    Window.HandleMessage(WM_LAST_RUN_CHANGED, 0, 0);
+    const QString ninthApril = QString::fromStdString(UserLocale().FormatDisplay(100.5));
+    EXPECT_EQ(Window.LblLastRun->text(), ninthApril);
+    EXPECT_TRUE(ninthApril.startsWith("9.")) << ninthApril.toStdString();
+    EXPECT_TRUE(ninthApril.endsWith(" 1900 12:00:00")) << ninthApril.toStdString();
+
+    Options.SetLastTransfer(0.0);
+    Window.HandleMessage(WM_LAST_TRANSFER_CHANGED, 0, 0);
+    EXPECT_EQ(Window.LblLastTransfer->text(), "Nikdy");
+    Options.SetLastTransfer(0.25);
+    Window.HandleMessage(WM_LAST_TRANSFER_CHANGED, 0, 0);
+    EXPECT_EQ(Window.LblLastTransfer->text(),
+              QString::fromStdString(UserLocale().FormatDisplay(0.25)));
+
+    Options.SetFileCountForTransfer(2);
+    Window.HandleMessage(WM_TRANSFER_COUNT_CHANGED, 0, 0);
+    EXPECT_EQ(Window.LblFileCount->text(), "2");
+}
+
+TEST_F(MainWindowTest, NotificationsArriveThroughTheSinkFromAnotherThread) {
+    TGuiMessageSink sink(&Window);
+    TScopedMessageSink registered(sink);
+    std::thread worker([] { Options.SetFileCountForTransfer(3); });
+    worker.join();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return Window.LblFileCount->text() == "3"; }));
+}
+
+TEST_F(MainWindowTest, ImmediateBackupWritesNowIntoNextRun) {
+    TManualClock clock(46000.5);
+    TScopedClock installed(clock);
+    Window.AcBackupImm->trigger();
+    EXPECT_EQ(Worker.Next, 46000.5);
+}
+
+TEST(MainWindowStartTest, WorkerThatCannotStartIsReportedAndTheCutTooltipKeepsTheLabelWhole) {
+    TTempDir data;
+    Options.Load(data.Path());
+    TRecordedPrompts prompts;
+    TFakeWorker worker;
+    // 130 characters, many of them two bytes long.
+    QString text;
+    while (text.size() < 130) {
+        text += QStringLiteral("ž");
+        text += QString::number(text.size() % 10);
+    }
+    text = text.left(130);
+    worker.StartError = text.toStdString();
+    TFoMain window(worker);
+    window.Initialize(data.Path());
+    ASSERT_EQ(prompts.Errors.size(), 1u);
+    EXPECT_EQ(prompts.Errors[0], text);
+    EXPECT_EQ(window.LblState->text(), text);
+    EXPECT_EQ(window.TrayIcon->ToolTip(), text.left(127));
+    EXPECT_FALSE(worker.Running);
+}
+
+TEST_F(MainWindowTest, FirstStartOpensTheOptionsDialogOnlyOnce) {
+    Worker.Next = 1.875;
+    int dialogs = 0;
+    WhenModalOpens([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TDiOptions*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        ++dialogs;
+        EXPECT_EQ(dialog->windowTitle(), "Nastavení zálohování");
+        // Another request while it is open opens nothing.
+        Window.HandleMessage(WM_OPEN_OPTIONS, 0, 0);
+        EXPECT_EQ(Window.OptionsDialog(), dialog);
+        dialog->reject();
+    });
+    Status(bsIdle);
+    EXPECT_EQ(State(), "Program je poprvé spuštěn, použijte dialog pro jeho nastavení");
+    EXPECT_TRUE(ProcessEventsUntil([&] { return dialogs == 1 && !Window.OptionsDialogOpen(); }));
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(State(), "Program je poprvé spuštěn, použijte dialog pro jeho nastavení");
+    // Cancelled: nothing written.
+    EXPECT_FALSE(std::filesystem::exists(OptionsFile()));
+}
+
+TEST_F(MainWindowTest, MissingSelectionWarnsHoldsTheWorkerAndOpensTheDialog) {
+    bool suspendedWhileOpen = false;
+    WhenModalOpens([&](QWidget* modal) {
+        suspendedWhileOpen = Worker.Suspended;
+        static_cast<QDialog*>(modal)->reject();
+    });
+    Window.HandleMessage(WM_SELECTION_MISSING, 0, 0);
+    EXPECT_TRUE(suspendedWhileOpen);
+    EXPECT_FALSE(Worker.Suspended);
+    EXPECT_EQ(Worker.Suspends, 1);
+    EXPECT_EQ(Worker.Resumes, 1);
+    const TBalloon& balloon = Window.TrayIcon->LastBalloon();
+    EXPECT_EQ(balloon.Kind, TBalloonKind::Error);
+    EXPECT_EQ(balloon.Text, "Soubor s výběrem neexistuje, zvolte ho znovu v dialogu nastavení");
+}
+
+TEST_F(MainWindowTest, CloseHidesAndTheProgramGoesOn) {
+    Window.ShowMainWindow();
+    bool closed = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    Window.BtnClose->click();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(Worker.Running);
+    EXPECT_TRUE(Window.isMinimized() || !Window.isVisible());
+}
+
+TEST_F(MainWindowTest, ExitWhileIdleEndsWithoutAQuestion) {
+    bool closed = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    Window.AcExit->trigger();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(Prompts.Confirmations.empty());
+    EXPECT_EQ(Worker.Stops, 1);
+}
+
+TEST_F(MainWindowTest, ExitDuringABackupAsksAndADeclineKeepsTheExitPath) {
+    bool closed = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    Worker.Backup = true;
+    Prompts.ConfirmAnswer = false;
+    Window.AcExit->trigger();
+    ASSERT_EQ(Prompts.Confirmations.size(), 1u);
+    EXPECT_EQ(Prompts.Confirmations[0],
+              "Právě probíhá zálohování. Chcete opravdu zálohování přerušit?");
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(Worker.Stops, 0);
+    EXPECT_TRUE(Window.Exiting());
+
+    // The close button now takes the exit path again; once idle it ends without asking.
+    Worker.Backup = false;
+    Window.BtnClose->click();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(Prompts.Confirmations.size(), 1u);
+    EXPECT_EQ(Worker.Stops, 1);
+}
+
+TEST_F(MainWindowTest, EndOfSessionDuringATransferStopsWithoutAQuestion) {
+    bool closed = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    Worker.Transfer = true;
+    Window.EndSession();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(Prompts.Confirmations.empty());
+    EXPECT_EQ(Worker.Stops, 1);
+}
+
+TEST_F(MainWindowTest, ExitWhileTheDialogIsOpenWaitsForTheDialog) {
+    bool closed = false;
+    bool closedWhileOpen = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    WhenModalOpens([&](QWidget* modal) {
+        Window.AcExit->trigger();
+        closedWhileOpen = closed;
+        static_cast<QDialog*>(modal)->reject();
+    });
+    Window.AcOptions->trigger();
+    EXPECT_FALSE(closedWhileOpen);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return closed; }));
+    EXPECT_EQ(Worker.Stops, 1);
+}
+
+TEST_F(MainWindowTest, TrayMenuHoldsTheCommandsInOrderWithTheDefaultFirst) {
+    const QList<QAction*> actions = Window.PMTray->actions();
+    ASSERT_EQ(actions.size(), 7);
+    EXPECT_EQ(actions[0], Window.AcShowMain);
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2], Window.AcOptions);
+    EXPECT_EQ(actions[3], Window.AcBackupImm);
+    EXPECT_EQ(actions[4], Window.AcAbout);
+    EXPECT_TRUE(actions[5]->isSeparator());
+    EXPECT_EQ(actions[6], Window.AcExit);
+    EXPECT_EQ(Window.PMTray->defaultAction(), Window.AcShowMain);
+    EXPECT_EQ(Window.AcOptions->text(), "&Nastavení programu...");
+    EXPECT_EQ(Window.AcOptions->toolTip(), "Zobrazí dialog pro nastavení zálohování");
+    EXPECT_EQ(Window.AcShowMain->text(), "Zobraz hlavní okno aplikace");
+    EXPECT_EQ(Window.AcExit->text(), "&Konec");
+    EXPECT_EQ(Window.BtnClose->text(), "&Zavřít");
+}
+
+TEST_F(MainWindowTest, ShowRequestShowsTheWindow) {
+    Window.HideMainWindow();
+    Window.HandleMessage(WM_SHOW_MAIN_WINDOW, 0, 0);
+    EXPECT_TRUE(Window.isVisible());
+    EXPECT_FALSE(Window.isMinimized());
+}
+
+}  // namespace
+}  // namespace sejfko::test

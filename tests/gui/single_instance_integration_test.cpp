@@ -1,0 +1,105 @@
+// The real program started twice on one data directory, offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include "gui/single_instance.hpp"
+#include "support/temp_dir.hpp"
+
+namespace sejfko::test {
+namespace {
+
+constexpr int Bound = 30000;
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    SingleInstanceTest() {
+        // A recorded last run: no first-start dialog, and no selection file: no backup.
+        Data.WriteFile("Options.ini", "[Backup status]\nLast run=46000\n");
+        const QFileInfo program(QStringLiteral(SEJFKO_GUI_PATH));
+        Name =
+            SingleInstanceName(program.canonicalPath() + QStringLiteral("/") + program.fileName(),
+                               QString::fromStdString(Data.Path()));
+    }
+
+    void Start(QProcess& process) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(SEJFKO_GUI_PATH),
+                      {QStringLiteral("--config-dir"), QString::fromStdString(Data.Path())});
+        ASSERT_TRUE(process.waitForStarted(Bound));
+    }
+
+    // Waits until the first copy answers on its socket.
+    QString AwaitState() {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < Bound) {
+            const QString state = AskRunningInstance(Name, QStringLiteral("state"), 1000);
+            if (!state.isEmpty()) {
+                return state;
+            }
+            QThread::msleep(20);
+        }
+        return QString();
+    }
+
+    ~SingleInstanceTest() override {
+        // A failed check must not leave a copy running.
+        for (QProcess* process : {&First, &Second}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(Bound);
+            }
+        }
+    }
+
+    TTempDir Data;
+    QString Name;
+    QProcess First;
+    QProcess Second;
+};
+
+TEST_F(SingleInstanceTest, SecondStartShowsTheFirstWindowAndEnds) {
+    QProcess& first = First;
+    Start(first);
+    // Offscreen there is no notification area, so the window shows at start.
+    ASSERT_EQ(AwaitState(), "visible");
+    ASSERT_EQ(AskRunningInstance(Name, QStringLiteral("hide")), "ok");
+    ASSERT_EQ(AskRunningInstance(Name, QStringLiteral("state")), "hidden");
+    const std::string optionsBefore = ReadWholeFile(Data / "Options.ini");
+
+    QProcess& second = Second;
+    Start(second);
+    ASSERT_TRUE(second.waitForFinished(Bound));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(AskRunningInstance(Name, QStringLiteral("state")), "visible");
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(ReadWholeFile(Data / "Options.ini"), optionsBefore);
+
+    // SIGTERM is the end of the session: the worker stops, the program ends normally.
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(Bound));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_TRUE(AskRunningInstance(Name, QStringLiteral("state"), 1000).isEmpty());
+}
+
+TEST(SingleInstanceNameTest, DependsOnProgramAndDataDirectory) {
+    const QString a = SingleInstanceName("/usr/bin/sejfko", "/home/a/.config/sejfko");
+    EXPECT_TRUE(a.startsWith("TFoMain-"));
+    EXPECT_EQ(a, SingleInstanceName("/usr/bin/sejfko", "/home/a/.config/sejfko"));
+    EXPECT_NE(a, SingleInstanceName("/opt/sejfko/sejfko", "/home/a/.config/sejfko"));
+    EXPECT_NE(a, SingleInstanceName("/usr/bin/sejfko", "/data/jina"));
+}
+
+}  // namespace
+}  // namespace sejfko::test
