@@ -24,6 +24,7 @@ constexpr uint8_t RowCodePage852 = 2;
 
 std::mutex GBatchLock;
 std::string GBatchDirectory;  // empty until first use and after the list is deleted
+std::string GBatchPath;       // the list's path in GBatchDirectory (the archive job asks per file)
 
 std::string SystemTempDirectory() {
     std::error_code error;
@@ -69,13 +70,14 @@ std::string UpdateBatchPath() {
     std::lock_guard<std::mutex> guard(GBatchLock);
     if (GBatchDirectory.empty() || !DirectoryExists(GBatchDirectory)) {
         GBatchDirectory = CreatePrivateTempDirectory(SystemTempDirectory(), "sejfko-");
+        GBatchPath = BatchPathIn(GBatchDirectory);
     }
-    return BatchPathIn(GBatchDirectory);
+    return GBatchPath;
 }
 
 bool IsUpdateBatchPath(const std::string& path) {
     std::lock_guard<std::mutex> guard(GBatchLock);
-    return !GBatchDirectory.empty() && path == BatchPathIn(GBatchDirectory);
+    return !GBatchPath.empty() && path == GBatchPath;
 }
 
 std::string PosixUpdateBatchLine(const std::string& path) {
@@ -136,10 +138,11 @@ void DeleteUpdateBatch() {
     if (GBatchDirectory.empty()) {
         return;
     }
-    DeleteFile(BatchPathIn(GBatchDirectory));
+    DeleteFile(GBatchPath);
     std::error_code ignored;
     std::filesystem::remove(GBatchDirectory, ignored);
     GBatchDirectory.clear();
+    GBatchPath.clear();
 }
 
 }  // namespace sejfko
