@@ -173,18 +173,28 @@ TEST_F(BackupJobEngine, FailedRenameKeepsTheOldArchive) {
     EXPECT_TRUE(Leftovers(Dir / "out").empty());
 }
 
-TEST_F(BackupJobEngine, DeletionListIsStoredAtTheArchiveRoot) {
+TEST_F(BackupJobEngine, DeletionListIsStoredAtTheArchiveRootAndDeletesOnlyThere) {
     Dir.WriteFile("data/a.txt", "alpha");
-    WriteUpdateBatch({Dir / "data/gone.txt"});
+    const std::string gone = Dir / "data/it's gone.txt";
+    const std::string wild = Dir / "data/*";
+    WriteUpdateBatch({gone, wild});
     ASSERT_TRUE(Run({Dir / "data", UpdateBatchPath()}, Dir / "out", false)) << LastMessage();
     const std::string archive = Dir / "out/Backup_20240131_2315.fbk";
     const std::string root = Dir.Path().substr(1) + "/";
     EXPECT_EQ(PythonNames(archive), std::string(UpdateBatchName) + "|" + root + "data/a.txt");
     EXPECT_EQ(Shell("unzip -tq " + Quote(archive)), 0);
-    const std::string extracted = Dir / "restore";
-    ASSERT_EQ(Shell("unzip -q " + Quote(archive) + " -d " + Quote(extracted)), 0);
-    EXPECT_EQ(ReadWholeFile(extracted + "/" + UpdateBatchName),
-              "rm -f -- '" + root + "data/gone.txt'\n");
+
+    // A restore: the archive unpacked into a folder that also holds the vanished file from an
+    // earlier archive of the chain; the list, run there, removes that file and nothing else.
+    const std::string restore = Dir / "restore";
+    ASSERT_EQ(Shell("unzip -q " + Quote(archive) + " -d " + Quote(restore)), 0);
+    Dir.WriteFile("restore/" + gone.substr(1), "old");
+    EXPECT_EQ(ReadWholeFile(restore + "/" + UpdateBatchName),
+              "rm -f -- '" + root + "data/it'\\''s gone.txt'\nrm -f -- '" + root + "data/*'\n");
+    ASSERT_EQ(Shell("cd " + Quote(restore) + " && sh ./" + UpdateBatchName), 0);
+    EXPECT_FALSE(FileExists(restore + "/" + gone.substr(1)));
+    EXPECT_EQ(ReadWholeFile(restore + "/" + root + "data/a.txt"), "alpha");
+    EXPECT_TRUE(FileExists(Dir / "data/a.txt"));
     DeleteUpdateBatch();
 }
 
