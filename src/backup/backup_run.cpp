@@ -175,10 +175,12 @@ void TBackupThread::RunBackup() {
         const bool local = Options.SavingKind() == skLocal;
         std::string destination =
             local ? Options.LocalDirectory() : Options.LocalTemporaryDirectory();
-        // Always a directory, whatever dots its name has.
-        if (!destination.empty()) {
-            destination = IncludeTrailingPathDelimiter(destination);
+        if (destination.empty()) {
+            throw Exception(local ? "Není zadána složka pro ukládání záloh."
+                                  : "Není zadána dočasná složka pro zálohy čekající na přenos.");
         }
+        // Always a directory, whatever dots its name has.
+        destination = IncludeTrailingPathDelimiter(destination);
         const std::vector<std::string> before =
             local ? ListArchiveNames(destination) : std::vector<std::string>();
         const TBackupProgressEvent progress = [this](int32_t percent, bool& abort) {

@@ -84,7 +84,8 @@ public:
     std::atomic<TDateTime> NextRun{0.0};
 
 protected:
-    // The thread body: the main loop.
+    // The thread body: the main loop. A subclass that overrides any of these must end the
+    // thread (Terminate, WaitFor) in its own destructor, before its members go.
     virtual void Execute();
     // The pauses of the main loop; they return early when the thread is asked to end. Tests
     // override them to step passes without waiting for real time.

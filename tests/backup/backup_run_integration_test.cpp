@@ -335,6 +335,18 @@ TEST_F(BackupRunTest, DestinationThatCannotBeCreatedGivesTheJobsFailureText) {
     EXPECT_EQ(Sink.Exceptions(), Names{});
 }
 
+TEST_F(BackupRunTest, NoDestinationSetIsShownOncePerSlot) {
+    Options.SetBackupKind(bkFull);
+    Source("a.txt", "alpha");
+    Options.SetLocalDirectory("");
+    RunOn(8);
+    EXPECT_EQ(Sink.Exceptions(), Names{"Není zadána složka pro ukládání záloh."});
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 0);
+    EXPECT_NEAR(Thread->NextRun.load(), EncodeDateTime(2024, 1, 9, 20, 0, 0), 1e-6);
+    ASSERT_TRUE(Thread->Step(2));
+    EXPECT_EQ(Sink.Exceptions().size(), 1u);
+}
+
 TEST_F(BackupRunTest, DestinationWithADotInItsNameIsADirectory) {
     Options.SetBackupKind(bkFull);
     Source("a.txt", "alpha");
