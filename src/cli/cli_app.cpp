@@ -10,6 +10,7 @@
 #include "cli/restore_command.hpp"
 #include "cli/run_command.hpp"
 #include "cli/status_command.hpp"
+#include "cli/transfer_command.hpp"
 #include "cli/verify_command.hpp"
 #include "config/ini_file.hpp"
 #include "config/options.hpp"
@@ -36,11 +37,14 @@ constexpr const char* UsageText =
     "      provede jedno zálohování hned podle nastavení\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] daemon\n"
     "      zálohuje podle plánu (a přenáší archivy) až do Ctrl+C nebo SIGTERM\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] transfer\n"
+    "      pošle hned na FTP server archivy čekající v dočasném adresáři\n"
     "  sejfko-cli pack CÍL CESTA...\n"
     "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu)\n"
     "  sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... [--dry-run]\n"
     "                     [--force] ZDROJ...\n"
-    "      obnoví soubory z řetězu záloh (ZDROJ je složka s archivy nebo archiv)\n"
+    "      obnoví soubory z řetězu záloh (ZDROJ je složka s archivy nebo archiv; místo ZDROJ\n"
+    "      volba --from-server stáhne řetěz ze serveru FTP z nastavení)\n"
     "\n"
     "Volby:\n"
     "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
@@ -112,9 +116,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return RunPackCommand(line.Arguments, out, err, IsTerminalStream(err));
     }
     if (line.Command == "restore") {
-        return RunRestoreCommand(line.Arguments, out, err, IsTerminalStream(err));
+        return RunRestoreCommand(line.Arguments, line.ConfigDirectory, out, err,
+                                 IsTerminalStream(err));
     }
-    if (line.Command == "run" || line.Command == "daemon") {
+    if (line.Command == "run" || line.Command == "daemon" || line.Command == "transfer") {
         if (!line.Arguments.empty()) {
             err << "Příkaz " << line.Command << " nemá žádné argumenty.\n";
             return 2;
@@ -123,6 +128,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
             line.ConfigDirectory.empty() ? DefaultDataDirectory() : line.ConfigDirectory;
         if (line.Command == "run") {
             return RunBackupCommand(directory, out, err, IsTerminalStream(err));
+        }
+        if (line.Command == "transfer") {
+            return RunTransferCommand(directory, out, err, IsTerminalStream(err));
         }
         return RunDaemonCommand(directory, out, err);
     }
