@@ -1,10 +1,18 @@
 #include "cli/restore_command.hpp"
 
 #include <exception>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "cli/list_command.hpp"
+#include "config/options.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/file_system.hpp"
+#include "platform/locale_format.hpp"
+#include "platform/temp_file.hpp"
 #include "restore/restore_chain.hpp"
+#include "restore/restore_download.hpp"
 #include "restore/restore_path.hpp"
 #include "restore/restore_run.hpp"
 
@@ -14,12 +22,14 @@ namespace {
 
 constexpr const char* Usage =
     "Použití: sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... "
-    "[--dry-run] [--force] ZDROJ...\n";
+    "[--dry-run] [--force] ZDROJ...\n"
+    "        nebo: sejfko-cli [--config-dir ADRESÁŘ] restore --to SLOŽKA [...] --from-server\n";
 
 struct TRestoreLine {
     TRestoreOptions Options;
     std::optional<std::string> At;
     std::vector<std::string> Sources;
+    bool FromServer = false;
 };
 
 // False, with the message in `error`, for wrong use.
@@ -61,6 +71,8 @@ bool ParseArguments(const std::vector<std::string>& arguments, TRestoreLine& lin
             line.Options.DryRun = true;
         } else if (argument == "--force") {
             line.Options.Force = true;
+        } else if (argument == "--from-server") {
+            line.FromServer = true;
         } else if (argument == "--") {
             line.Sources.insert(line.Sources.end(), arguments.begin() + static_cast<long>(i) + 1,
                                 arguments.end());
@@ -76,7 +88,11 @@ bool ParseArguments(const std::vector<std::string>& arguments, TRestoreLine& lin
         error = "Chybí cílová složka (--to).";
         return false;
     }
-    if (line.Sources.empty()) {
+    if (line.FromServer && !line.Sources.empty()) {
+        error = "S volbou --from-server se zdroj archivů nezadává.";
+        return false;
+    }
+    if (!line.FromServer && line.Sources.empty()) {
         error = "Chybí zdroj archivů (složka nebo archiv).";
         return false;
     }
@@ -160,10 +176,45 @@ void PrintSummary(const TRestoreSummary& summary, bool dryRun, std::ostream& out
     }
 }
 
+// The private download directory of a restore from the server, removed with its content.
+struct TTemporaryDownloads {
+    std::string Path;
+    ~TTemporaryDownloads() {
+        if (!Path.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(Path, ignored);
+        }
+    }
+};
+
+// The chain from the server, downloaded into a private directory that `downloads` removes.
+std::vector<TArchiveRef> ServerChain(const TRestoreLine& line, const std::string& configDirectory,
+                                     TTemporaryDownloads& downloads, std::ostream& err) {
+    const std::string dataDirectory =
+        configDirectory.empty() ? DefaultDataDirectory() : configDirectory;
+    TOptions options(UserLocale());
+    options.Load(dataDirectory);
+    std::string parent = options.LocalTemporaryDirectory();
+    if (parent.empty()) {
+        parent = DefaultLocalTemporaryDirectory(dataDirectory);
+    }
+    parent = ResolveDataPath(dataDirectory, parent);
+    ForceDirectories(parent);
+    downloads.Path = CreatePrivateTempDirectory(parent, ".restore");
+    const TServerSource server{options.RemoteHost(), options.RemoteUser(), options.RemotePassword(),
+                               options.PassiveMode() != 0};
+    return DownloadChain(server, line.At, downloads.Path,
+                         [&err](const std::string& name, std::size_t index, std::size_t count) {
+                             err << "Stahuji " << index << "/" << count << ": "
+                                 << PrintableName(name) << "\n"
+                                 << std::flush;
+                         });
+}
+
 }  // namespace
 
-int RunRestoreCommand(const std::vector<std::string>& arguments, std::ostream& out,
-                      std::ostream& err, bool errIsTerminal) {
+int RunRestoreCommand(const std::vector<std::string>& arguments, const std::string& configDirectory,
+                      std::ostream& out, std::ostream& err, bool errIsTerminal) {
     TRestoreLine line;
     std::string error;
     if (!ParseArguments(arguments, line, error)) {
@@ -171,8 +222,11 @@ int RunRestoreCommand(const std::vector<std::string>& arguments, std::ostream& o
         return 2;
     }
     TCliObserver observer(out, err, errIsTerminal);
+    TTemporaryDownloads downloads;
     try {
-        const std::vector<TArchiveRef> chain = SelectChain(CollectArchives(line.Sources), line.At);
+        const std::vector<TArchiveRef> chain =
+            line.FromServer ? ServerChain(line, configDirectory, downloads, err)
+                            : SelectChain(CollectArchives(line.Sources), line.At);
         PrepareRestoreTarget(line.Options.Target, line.Options.Force, line.Options.DryRun);
         const TRestoreSummary summary = RestoreChain(chain, line.Options, observer);
         observer.EndLine();

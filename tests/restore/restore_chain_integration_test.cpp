@@ -20,6 +20,7 @@
 #include "config/options.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
+#include "restore/py_ftp_server.hpp"
 #include "support/local_time.hpp"
 #include "support/temp_dir.hpp"
 
@@ -256,6 +257,47 @@ TEST_F(RestoreChainTest, OnlyChosenPathsAndDryRunWritesNothing) {
         << run.Out;
 }
 
+TEST_F(RestoreChainTest, FromTheServerTheSameChainRestoresIdentically) {
+    // The chain as the transfer leaves it on the server; the server also holds a stray file.
+    Base->MakeDir("ftp");
+    for (const TDay& day : *Days) {
+        char name[40];
+        std::snprintf(name, sizeof name, "Backup_202601%02d_1200%s.fbk", day.Day,
+                      day.Day == 5 ? "_full" : "");
+        Base->WriteFile(std::string("ftp/") + name, ReadWholeFile(Archives() + "/" + name));
+    }
+    Base->WriteFile("ftp/readme.txt", "not an archive");
+    test::TPyFtpServer server(*Base / "ftp", "zaloha", "heslo");
+    ASSERT_NE(server.Port, 0) << "pyftpdlib did not start";
+    Options.SetRemoteHost("127.0.0.1:" + std::to_string(server.Port));
+    Options.SetRemoteUser("zaloha");
+    Options.SetRemotePassword("heslo");
+    Options.SetLocalTemporaryDirectory(*Base / "tmp");
+
+    for (const int passive : {1, 0}) {
+        Options.SetPassiveMode(passive);
+        const std::string target = *Base / ("restore-server-" + std::to_string(passive));
+        const test::TCliRun run = RunCliWith({"--config-dir", *Base / "config", "restore", "--to",
+                                              target, "--at", "2026-01-08 23:59", "--from-server"});
+        ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+        EXPECT_NE(run.Err.find("Stahuji 4/4: Backup_20260108_1200.fbk"), std::string::npos)
+            << run.Err;
+        TTree restored;
+        Collect(Restored(target), "", restored);
+        ExpectSame((*Days)[3].Tree, restored, 8);
+        // The downloads are gone afterwards.
+        std::vector<TDirectoryEntry> left;
+        ASSERT_TRUE(ListDirectory(*Base / "tmp", left));
+        EXPECT_TRUE(left.empty());
+    }
+
+    Options.SetRemotePassword("spatne");
+    const test::TCliRun run = RunCliWith({"--config-dir", *Base / "config", "restore", "--to",
+                                          *Base / "restore-refused", "--from-server"});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("Nelze se připojit k serveru 127.0.0.1:"), std::string::npos) << run.Err;
+}
+
 TEST(RestoreCommand, WrongUseIsExitCodeTwo) {
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
              {"restore"},
@@ -264,7 +306,8 @@ TEST(RestoreCommand, WrongUseIsExitCodeTwo) {
              {"restore", "--to", "/tmp/x", "--at", "2026-02-30 10:00", "/tmp"},
              {"restore", "--to", "/tmp/x", "--only", "../etc", "/tmp"},
              {"restore", "--to", "/tmp/x", "--bogus", "/tmp"},
-             {"restore", "--to"}}) {
+             {"restore", "--to"},
+             {"restore", "--to", "/tmp/x", "--from-server", "/tmp"}}) {
         const test::TCliRun run = RunCliWith(arguments);
         EXPECT_EQ(run.Code, 2) << arguments.back() << run.Err;
         EXPECT_NE(run.Err.find("Použití: sejfko-cli restore"), std::string::npos);
