@@ -95,8 +95,7 @@ private:
                 if (entry.Kind == TEntryKind::Directory) {
                     child += PathDelimiter;
                 }
-                if (FCounts.find(NameKey(child)) == FCounts.end()) {
-                    ++FCounts[NameKey(child)];
+                if (FCounts.try_emplace(NameKey(child), 1).second) {
                     FInclude.push_back(std::move(child));
                 }
             }
