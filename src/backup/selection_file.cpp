@@ -16,6 +16,7 @@ namespace {
 constexpr char CtrlZ = 0x1A;
 constexpr std::string_view ExcludeKeyword = "/EXCLUDE";
 constexpr std::size_t ChunkSize = 64 * 1024;
+constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsTrimmed(char c) {
     return static_cast<unsigned char>(c) <= ' ';
@@ -85,6 +86,18 @@ bool ReadSelectionFile(const std::string& path, TStringList& include, TStringLis
     }
     std::string line;
     bool skipping = false;  // after a lone CR: the rest of the physical line is not text
+    bool first = true;
+    const auto addLine = [&] {
+        std::string_view text = line;
+        // Editors that save UTF-8 may start the file with a byte order mark; left in place it
+        // would make the first entry a name that does not exist, and its files silently missed.
+        if (first && text.starts_with(Utf8ByteOrderMark)) {
+            text.remove_prefix(Utf8ByteOrderMark.size());
+        }
+        first = false;
+        AddLine(text, include, exclude);
+        line.clear();
+    };
     std::string chunk(ChunkSize, '\0');
     for (;;) {
         const std::ptrdiff_t count = file.Read(chunk.data(), chunk.size());
@@ -98,12 +111,11 @@ bool ReadSelectionFile(const std::string& path, TStringList& include, TStringLis
         for (std::ptrdiff_t i = 0; i < count; ++i) {
             const char c = chunk[static_cast<std::size_t>(i)];
             if (c == CtrlZ) {
-                AddLine(line, include, exclude);
+                addLine();
                 return true;
             }
             if (c == '\n') {
-                AddLine(line, include, exclude);
-                line.clear();
+                addLine();
                 skipping = false;
             } else if (c == '\r') {
                 skipping = true;
@@ -112,7 +124,7 @@ bool ReadSelectionFile(const std::string& path, TStringList& include, TStringLis
             }
         }
     }
-    AddLine(line, include, exclude);
+    addLine();
     return true;
 }
 

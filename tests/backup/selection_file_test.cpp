@@ -47,6 +47,13 @@ TEST(ReadSelectionFileTest, TrimsControlBytesAndDropsEntriesThatTrimToNothing) {
     EXPECT_EQ(selection.Include, (TStringList{"/x y", "/z"}));
 }
 
+TEST(ReadSelectionFileTest, ByteOrderMarkAtTheStartIsNotPartOfTheFirstEntry) {
+    EXPECT_EQ(ReadContent("\xEF\xBB\xBF/a\n\xEF\xBB\xBF/b\n").Include,
+              (TStringList{"/a", "\xEF\xBB\xBF/b"}));
+    EXPECT_EQ(ReadContent("\xEF\xBB\xBF/x /exclude\n").Exclude, TStringList{"/x"});
+    EXPECT_TRUE(ReadContent("\xEF\xBB\xBF").Include.empty());
+}
+
 TEST(ReadSelectionFileTest, ExclusionKeywordInAnyAsciiCase) {
     const TSelection selection = ReadContent(
         "/data/\n"
