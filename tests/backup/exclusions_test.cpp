@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <random>
+#include <utility>
 
 #include "backup/selection_file.hpp"
 #include "platform/fault_injection.hpp"
+#include "platform/file_system.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
@@ -100,6 +103,93 @@ TEST_F(ApplyExclusionsTest, SymlinkToADirectoryIsNotExpandedInto) {
     ASSERT_EQ(symlink(outside.c_str(), Data("filelink").c_str()), 0);
     EXPECT_EQ(Apply({Data()}, {Data("Temp/")}),
               (TStringList{Data(".hidden"), Data("Sub/"), Data("a.txt"), Data("filelink")}));
+}
+
+// The algorithm as plainly written: a new scan from the start after each replaced directory and
+// a scan of the whole list per child. The implementation must give the same lists.
+TStringList ReferenceExclusions(TStringList include, const TStringList& exclude) {
+    for (const std::string& e : exclude) {
+        std::size_t i = 0;
+        while (i < include.size()) {
+            const std::string s = include[i];
+            if (e.find(s) == std::string::npos) {
+                ++i;
+            } else if (s == e) {
+                include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
+            } else if (GetFileStatus(s).Kind == TEntryKind::Regular) {
+                ++i;
+            } else {
+                std::vector<TDirectoryEntry> entries;
+                bool added = false;
+                if (ListDirectory(s, entries)) {
+                    for (const TDirectoryEntry& entry : entries) {
+                        std::string child = IncludeTrailingPathDelimiter(s) + entry.Name;
+                        if (entry.Kind == TEntryKind::Directory) {
+                            child += '/';
+                        }
+                        if (std::find(include.begin(), include.end(), child) == include.end()) {
+                            include.push_back(child);
+                            added = true;
+                        }
+                    }
+                }
+                include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
+                if (added) {
+                    i = 0;
+                }
+            }
+        }
+    }
+    return include;
+}
+
+TEST(ApplyExclusionsRandomTest, SameResultAsTheAlgorithmPlainlyWritten) {
+    TTempDir dir;
+    std::mt19937 random(99);
+    // A small tree whose names are prefixes of each other ("a", "ab", "a b"), so that entries
+    // occur inside exclusions without being above them.
+    const std::vector<std::string> names{"a", "ab", "a b", "b", "A"};
+    std::vector<std::string> paths{dir.Path()};
+    std::size_t level = 0;  // the first path of the deepest level made so far
+    for (int depth = 0; depth < 3; ++depth) {
+        const std::size_t count = paths.size();
+        for (std::size_t p = std::exchange(level, count); p < count; ++p) {
+            if (!DirectoryExists(paths[p])) {
+                continue;
+            }
+            for (const std::string& name : names) {
+                const std::string child = paths[p] + "/" + name;
+                if (random() % 3 == 0) {
+                    dir.WriteFile(child.substr(dir.Path().size() + 1), "x");
+                } else if (random() % 2 == 0) {
+                    ForceDirectories(child);
+                } else {
+                    continue;
+                }
+                paths.push_back(child);
+            }
+        }
+    }
+    const auto pick = [&] {
+        std::string path = paths[random() % paths.size()];
+        if (random() % 2 == 0) {
+            path += '/';
+        }
+        return path;
+    };
+    for (int round = 0; round < 200; ++round) {
+        TStringList include;
+        TStringList exclude;
+        for (int i = random() % 4 + 1; i > 0; --i) {
+            include.push_back(pick());
+        }
+        for (int i = random() % 4 + 1; i > 0; --i) {
+            exclude.push_back(pick());
+        }
+        TStringList actual = include;
+        ASSERT_TRUE(ApplyExclusions(actual, exclude, nullptr));
+        ASSERT_EQ(actual, ReferenceExclusions(include, exclude)) << "round " << round;
+    }
 }
 
 TEST_F(ApplyExclusionsTest, CancelStopsAtOnce) {
