@@ -5,7 +5,6 @@
 #include "backup/incremental_state.hpp"
 
 #include <string>
-#include <vector>
 
 #include "backup/update_batch.hpp"
 #include "platform/dos_time.hpp"
@@ -80,14 +79,13 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
 
     bool batchCreated = false;
     if (oldState.Count() > 0) {
-        std::vector<std::string> vanished;
-        vanished.reserve(static_cast<std::size_t>(oldState.Count()));
+        TUpdateBatchWriter writer;
         TFileItem item;
         for (int i = 0; i < oldState.Count(); ++i) {
             oldState.GetItem(i, item);
-            vanished.push_back(std::move(item.Name));
+            writer.Add(item.Name);
         }
-        WriteUpdateBatch(vanished);
+        writer.Commit();
         const std::string batch = UpdateBatchPath();
         const TFileStatus status = GetFileStatus(batch);
         changed.push_back(

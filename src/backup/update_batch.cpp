@@ -115,20 +115,38 @@ std::string WindowsUpdateBatchLine(const std::string& path) {
     return line;
 }
 
-void WriteUpdateBatch(const std::vector<std::string>& paths) {
-    TAtomicFileWriter writer(UpdateBatchPath());
-    for (const std::string& path : paths) {
-        // One line per name: a name holding a line end would be read as two.
-        if (path.find_first_of("\r\n") != std::string::npos) {
-            continue;
-        }
+class TUpdateBatchWriter::TImpl {
+public:
+    TImpl() : FWriter(UpdateBatchPath()) {}
+    TAtomicFileWriter FWriter;
+};
+
+TUpdateBatchWriter::TUpdateBatchWriter() : FImpl(std::make_unique<TImpl>()) {}
+
+TUpdateBatchWriter::~TUpdateBatchWriter() = default;
+
+void TUpdateBatchWriter::Add(const std::string& path) {
+    // One line per name: a name holding a line end would be read as two.
+    if (path.find_first_of("\r\n") != std::string::npos) {
+        return;
+    }
 #ifdef _WIN32
-        writer.Write(WindowsUpdateBatchLine(path));
-        writer.Write("\r\n");
+    FImpl->FWriter.Write(WindowsUpdateBatchLine(path));
+    FImpl->FWriter.Write("\r\n");
 #else
-        writer.Write(PosixUpdateBatchLine(path));
-        writer.Write("\n");
+    FImpl->FWriter.Write(PosixUpdateBatchLine(path));
+    FImpl->FWriter.Write("\n");
 #endif
+}
+
+void TUpdateBatchWriter::Commit() {
+    FImpl->FWriter.Commit();
+}
+
+void WriteUpdateBatch(const std::vector<std::string>& paths) {
+    TUpdateBatchWriter writer;
+    for (const std::string& path : paths) {
+        writer.Add(path);
     }
     writer.Commit();
 }

@@ -4,6 +4,7 @@
 // archive's root under UpdateBatchName: a shell script of `rm -f -- 'PATH'` lines (UTF-8, LF,
 // PATH as stored in the archive) on POSIX, a "del" batch in code page 852 with CR LF on Windows.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,24 @@ bool IsUpdateBatchPath(const std::string& path);
 std::string PosixUpdateBatchLine(const std::string& path);
 // `path` in Windows-1250; the result in code page 852.
 std::string WindowsUpdateBatchLine(const std::string& path);
+
+// Writes the list name by name, so that a long list is never held in memory twice. Names holding
+// CR or LF are left out (one line per name). Nothing replaces an older list before Commit;
+// destroyed uncommitted, it leaves no file. EOSError when the list cannot be written.
+class TUpdateBatchWriter {
+public:
+    TUpdateBatchWriter();
+    ~TUpdateBatchWriter();
+    TUpdateBatchWriter(const TUpdateBatchWriter&) = delete;
+    TUpdateBatchWriter& operator=(const TUpdateBatchWriter&) = delete;
+
+    void Add(const std::string& path);
+    void Commit();
+
+private:
+    class TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
 
 // Writes the list for `paths` (replacing an older one); EOSError when it cannot.
 void WriteUpdateBatch(const std::vector<std::string>& paths);

@@ -87,6 +87,24 @@ TEST_F(UpdateBatchFileTest, WrittenInAPrivateDirectoryAndRemovedWithIt) {
     EXPECT_EQ(ReadWholeFile(UpdateBatchPath()), "");
 }
 
+TEST_F(UpdateBatchFileTest, ListWrittenNameByNameAppearsOnlyWhenCommitted) {
+    WriteUpdateBatch({"/old"});
+    const std::string path = UpdateBatchPath();
+    {
+        TUpdateBatchWriter writer;
+        writer.Add("/new");
+    }
+    EXPECT_EQ(ReadWholeFile(path), "rm -f -- 'old'\n");
+    std::vector<TDirectoryEntry> entries;
+    ASSERT_TRUE(ListDirectory(ExtractFileDir(path), entries));
+    EXPECT_EQ(entries.size(), 1u);  // no temporary file left behind
+
+    TUpdateBatchWriter writer;
+    writer.Add("/new");
+    writer.Commit();
+    EXPECT_EQ(ReadWholeFile(path), "rm -f -- 'new'\n");
+}
+
 TEST_F(UpdateBatchFileTest, UnwritableListRaises) {
     const std::string directory = ExtractFileDir(UpdateBatchPath());
     TScopedFault fault(FailUnder(directory, TFileOperation::Create, EACCES));
