@@ -22,8 +22,12 @@ std::string UpdateBatchPath();
 bool IsUpdateBatchPath(const std::string& path);
 
 // One line of each form, without its line end. `path` is the full name as the state holds it.
+// POSIX: the name as the archive stores it (no leading "/", no empty, "." or ".." parts, so the
+// script deletes only below the folder it runs in), in single quotes, a quote written '\''.
 std::string PosixUpdateBatchLine(const std::string& path);
-// `path` in Windows-1250; the result in code page 852.
+// Windows: `path` in Windows-1250 without its drive letter and colon (other paths whole), "%"
+// doubled, in double quotes when it holds a blank or a character the command processor would
+// read otherwise; the result in code page 852.
 std::string WindowsUpdateBatchLine(const std::string& path);
 
 // Writes the list name by name, so that a long list is never held in memory twice. Names holding
@@ -46,7 +50,8 @@ private:
 
 // Writes the list for `paths` (replacing an older one); EOSError when it cannot.
 void WriteUpdateBatch(const std::vector<std::string>& paths);
-// Deletes the list, ignoring the result.
+// Deletes the list and its private directory, ignoring the result. The next UpdateBatchPath()
+// makes a new directory.
 void DeleteUpdateBatch();
 
 }  // namespace sejfko
