@@ -335,6 +335,31 @@ TEST_F(BackupRunTest, DestinationThatCannotBeCreatedGivesTheJobsFailureText) {
     EXPECT_EQ(Sink.Exceptions(), Names{});
 }
 
+// A selection with NUL bytes, bytes that are not UTF-8, a 1 MB line and entries that do not
+// exist, and a directory that the scan cannot list: what exists is backed up, nothing fails.
+TEST_F(BackupRunTest, AwkwardSelectionStillBacksUpWhatExists) {
+    Options.SetBackupKind(bkIncWeek);
+    const std::string a = Source("a.txt", "alpha");
+    const std::string c = Source("closed/c.txt", "in a directory the scan cannot list");
+    std::string selection = Dir / "src" + "\r\n" + Dir / "missing" + "\n";
+    selection += std::string("\0\0 /nul\xff\xfe\n", 13);
+    selection += std::string(1 << 20, 'x') + "\n";
+    Dir.WriteFile("data/selection.txt", selection);
+    {
+        TScopedFault fault(FailUnder(Dir / "src/closed", TFileOperation::ListDirectory, EACCES));
+        RunOn(8);
+    }
+    EXPECT_EQ(Sink.Exceptions(), Names{});
+    // The complete archive is the engine's own walk; the state only holds what the scan saw.
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(8, true)), (Names{Stored(a), Stored(c)}))
+        << LastMessage();
+    EXPECT_EQ(StateNames(), Names{a});
+    RunOn(9);
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(9, false)), Names{Stored(c)});
+    EXPECT_EQ(StateNames(), (Names{a, c}));
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 2);
+}
+
 TEST_F(BackupRunTest, NoDestinationSetIsShownOncePerSlot) {
     Options.SetBackupKind(bkFull);
     Source("a.txt", "alpha");
