@@ -225,6 +225,23 @@ TEST_F(WorkerTest, ExceptionInARunIsShownAndTheLoopGoesOn) {
     EXPECT_FALSE(Thread->Ended());
 }
 
+TEST_F(WorkerTest, UnwritableOptionsFileFailsTheRunOncePerSlot) {
+    PrepareIncrementalRun();
+    MakeThread();
+    {
+        TScopedFault fault([this](TFileOperation operation, const std::string& path) {
+            const bool write =
+                operation == TFileOperation::Create || operation == TFileOperation::Rename;
+            return write && path.starts_with(Dir / "data") ? EROFS : 0;
+        });
+        ASSERT_TRUE(Thread->Step(3));
+    }
+    EXPECT_EQ(Sink.Exceptions().size(), 1u);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunStarted), 0);
+    EXPECT_FALSE(Thread->BackupRunning.load());
+    EXPECT_NEAR(Thread->NextRun.load(), EncodeDateTime(2024, 1, 10, 20, 0, 0), 1e-6);
+}
+
 TEST_F(WorkerTest, ImmediateRequestRunsOnTheNextPass) {
     PrepareIncrementalRun();
     Options.SetFileChoose("");
