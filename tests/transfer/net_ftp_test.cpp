@@ -406,3 +406,112 @@ TEST(NetFtp, AHandlerThrowingStopsTheUpload) {
 
 }  // namespace
 }  // namespace sejfko
+
+namespace sejfko {
+namespace {
+
+// Sends the listing `size` bytes long, or nothing at all with size 0 (the connection stays open).
+TFakeFtpServer::TOverride Listing(std::size_t size) {
+    return [size](TFakeSession& session, const std::string& verb, const std::string&) {
+        if (verb != "NLST") {
+            return false;
+        }
+        session.Reply("150 Listing");
+        test::TFakeSocket data = session.OpenData();
+        if (size == 0) {
+            data.ReadAll();  // until the client gives up
+            return true;
+        }
+        const std::string line = std::string(99, 'n') + "\n";
+        for (std::size_t sent = 0; sent < size; sent += line.size()) {
+            if (!data.Send(line)) {
+                break;
+            }
+        }
+        return true;
+    };
+}
+
+TEST(NetFtp, ListingsAreBoundedInSizeAndTime) {
+    {
+        TFakeFtpServer server;
+        server.Override = Listing(MaxListingBytes + 1000);
+        server.Start();
+        TNetFTP ftp;
+        Prepare(ftp, server);
+        ftp.Connect(true);
+        std::vector<std::string> names;
+        try {
+            ftp.List(names, "");
+            FAIL();
+        } catch (const ENetInvalidReply& error) {
+            EXPECT_EQ(std::string(error.what()), "Listing too long.");
+        }
+        ftp.Disconnect();
+    }
+    {
+        TFakeFtpServer server;
+        server.Override = Listing(0);
+        server.Start();
+        TNetFTP ftp;
+        Prepare(ftp, server, true);
+        ftp.Timeouts.Data = 100;
+        ftp.Connect(true);
+        std::vector<std::string> names;
+        try {
+            ftp.List(names, "");
+            FAIL();
+        } catch (const ENetSocketError& error) {
+            EXPECT_EQ(error.ErrorCode, 10060);
+        }
+        ftp.Disconnect();
+    }
+}
+
+TEST(NetFtp, ActiveDataConnectionIsTakenOnlyFromTheServer) {
+    TTempDir dir;
+    const std::string local = dir.WriteFile("a.fbk", "the archive");
+    std::string intruderGot = "not connected";
+    TFakeFtpServer server;
+    server.Override = [&](TFakeSession& session, const std::string& verb, const std::string&) {
+        if (verb != "STOR") {
+            return false;
+        }
+        session.Reply("150 Go");
+        // Another host (127.0.0.2 is loopback too) reaches the client's port first.
+        int intruder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        ::inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
+        ::bind(intruder, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(session.ActivePort));
+        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        if (::connect(intruder, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+            test::TFakeSocket stolen(intruder);
+            intruderGot = stolen.ReadAll();  // ends when the client shuts it
+        } else {
+            ::close(intruder);
+        }
+        const std::string content = session.OpenData().ReadAll();
+        {
+            std::lock_guard lock(session.Server.Mutex);
+            session.Server.Files["a.fbk"] = content;
+        }
+        session.Reply("226 Done");
+        return true;
+    };
+    server.Start();
+    TNetFTP ftp;
+    Prepare(ftp, server);
+    ftp.Connect(true);
+    ftp.Put(local, "a.fbk");
+    ftp.Disconnect();
+    server.Stop();
+    EXPECT_EQ(intruderGot, "");
+    EXPECT_EQ(server.FilesNow().at("a.fbk"), "the archive");
+}
+
+}  // namespace
+}  // namespace sejfko
