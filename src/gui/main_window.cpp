@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -109,7 +110,10 @@ void TFoMain::CreateLayout() {
     bold.setBold(true);
     group->setFont(bold);
     auto* body = new QWidget(group);
-    body->setFont(font());
+    // Weight set explicitly: a font equal to the parent's would inherit the bold caption.
+    QFont normal = font();
+    normal.setBold(false);
+    body->setFont(normal);
 
     auto caption = [body](const char* text) {
         auto* label = new QLabel(QString::fromUtf8(text), body);
@@ -121,8 +125,8 @@ void TFoMain::CreateLayout() {
     LblState->setWordWrap(true);
     LblState->setFixedSize(370, 32);
     LblState->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QFont larger = font();
-    larger.setPointSizeF(larger.pointSizeF() * 1.2);
+    QFont larger = normal;
+    larger.setPointSizeF(larger.pointSizeF() * 1.15);
     LblState->setFont(larger);
     LblLastRun = new QLabel(body);
     LblFileCount = new QLabel(body);
@@ -130,7 +134,7 @@ void TFoMain::CreateLayout() {
 
     auto* grid = new QGridLayout(body);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(8);
+    grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(1);
     grid->addWidget(caption("Aktuální stav:"), 0, 0);
     grid->addWidget(LblState, 0, 1);
@@ -142,7 +146,7 @@ void TFoMain::CreateLayout() {
     grid->addWidget(LblLastTransfer, 3, 1);
     grid->setColumnStretch(1, 1);
     auto* groupLayout = new QVBoxLayout(group);
-    groupLayout->setContentsMargins(8, 2, 8, 4);
+    groupLayout->setContentsMargins(4, 0, 4, 2);
     groupLayout->addWidget(body);
 
     BtnOptions = new QPushButton(this);
@@ -163,7 +167,7 @@ void TFoMain::CreateLayout() {
     }
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(5, 5, 5, 5);
-    layout->setSpacing(5);
+    layout->setSpacing(3);
     layout->addWidget(group);
     layout->addLayout(buttons);
 
@@ -415,9 +419,11 @@ void TFoMain::HideMainWindow() {
 
 void TFoMain::EndSession() {
     FSessionEnding = true;
-    // An open dialog is cancelled; the close follows once its loop has ended.
-    if (FOptionsDialog != nullptr) {
-        FOptionsDialog->reject();
+    // Open dialogs and boxes are cancelled; the close follows once their loops have ended.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
+            dialog->reject();
+        }
     }
     close();
 }

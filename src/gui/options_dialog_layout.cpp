@@ -33,19 +33,21 @@ struct TGroup {
 
 TGroup MakeGroup(QWidget* parent, const char* caption) {
     auto* box = new QGroupBox(QString::fromUtf8(caption), parent);
-    const QFont normal = parent->font();
+    // Weights set explicitly: a font equal to the parent's would inherit the bold caption.
+    QFont normal = parent->font();
+    normal.setBold(false);
     QFont bold = normal;
     bold.setBold(true);
     box->setFont(bold);
     auto* body = new QWidget(box);
     body->setFont(normal);
     auto* outer = new QVBoxLayout(box);
-    outer->setContentsMargins(8, 4, 8, 6);
+    outer->setContentsMargins(8, 0, 8, 3);
     outer->addWidget(body);
     auto* grid = new QGridLayout(body);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(4);
+    grid->setVerticalSpacing(2);
     return {box, grid};
 }
 
@@ -97,7 +99,7 @@ void TDiOptions::CreateControls() {
                    Qt::WindowCloseButtonHint);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(5, 5, 5, 5);
-    layout->setSpacing(6);
+    layout->setSpacing(3);
 
     // "Časový plán"
     TGroup schedule = MakeGroup(this, "Časový plán");
@@ -107,19 +109,21 @@ void TDiOptions::CreateControls() {
     EdEvery->setValue(1);
     DTTime = new QTimeEdit(schedule.Box);
     DTTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    auto* at = MakeLabel(schedule.Box, "&V", DTTime);
+    at->setContentsMargins(24, 0, 0, 0);
     schedule.Grid->addLayout(Row({MakeLabel(schedule.Box, "&Spustit každých ", EdEvery), EdEvery,
-                                  MakeLabel(schedule.Box, "dní")}),
+                                  MakeLabel(schedule.Box, "dní"), at, DTTime}),
                              0, 0);
-    schedule.Grid->addLayout(Row({MakeLabel(schedule.Box, "&V", DTTime), DTTime}), 1, 0);
     layout->addWidget(schedule.Box);
 
     // "Výběr souborů"
     TGroup files = MakeGroup(this, "Výběr souborů");
     EdFile = MakeReadOnlyEdit(files.Box);
     BtnFile = MakeBrowseButton(files.Box, "Výběr souboru");
-    files.Grid->addWidget(MakeLabel(files.Box, "S&oubor s výběrem:", BtnFile), 0, 0, 1, 2);
-    files.Grid->addWidget(EdFile, 1, 0);
-    files.Grid->addWidget(BtnFile, 1, 1);
+    files.Grid->addWidget(MakeLabel(files.Box, "S&oubor s výběrem:", BtnFile), 0, 0);
+    files.Grid->addWidget(EdFile, 0, 1);
+    files.Grid->addWidget(BtnFile, 0, 2);
+    files.Grid->setColumnStretch(1, 1);
     layout->addWidget(files.Box);
 
     // "Způsob zálohování"
@@ -176,7 +180,8 @@ void TDiOptions::CreateControls() {
     grid->addWidget(LblDir, 1, 0);
     grid->addWidget(EdDir, 1, 1);
     grid->addWidget(BtnDir, 1, 2);
-    grid->addWidget(RBRemote, 2, 0, 1, 3);
+    grid->addWidget(RBRemote, 2, 0);
+    grid->addWidget(CBPassive, 2, 1);
     grid->addWidget(LblLocalTemp, 3, 0);
     grid->addWidget(EdLocalTemp, 3, 1);
     grid->addWidget(BtnLocalTemp, 3, 2);
@@ -186,7 +191,6 @@ void TDiOptions::CreateControls() {
     grid->addWidget(EdUser, 5, 1);
     grid->addWidget(LblPassword, 6, 0);
     grid->addWidget(EdPassword, 6, 1);
-    grid->addWidget(CBPassive, 7, 1);
     for (QLabel* label : {LblDir, LblLocalTemp, LblHost, LblUser, LblPassword}) {
         label->setContentsMargins(20, 0, 0, 0);
     }

@@ -307,6 +307,20 @@ TEST_F(MainWindowTest, ExitWhileTheDialogIsOpenWaitsForTheDialog) {
     EXPECT_EQ(Worker.Stops, 1);
 }
 
+TEST_F(MainWindowTest, EndOfSessionWhileTheAboutDialogIsOpenClosesItAndEnds) {
+    bool closed = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    bool aboutOpen = false;
+    WhenModalOpens([&](QWidget* modal) {
+        aboutOpen = modal->windowTitle() == "O programu";
+        Window.EndSession();
+    });
+    Window.AcAbout->trigger();
+    EXPECT_TRUE(aboutOpen);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return closed; }));
+    EXPECT_EQ(Worker.Stops, 1);
+}
+
 TEST_F(MainWindowTest, TrayMenuHoldsTheCommandsInOrderWithTheDefaultFirst) {
     const QList<QAction*> actions = Window.PMTray->actions();
     ASSERT_EQ(actions.size(), 7);
