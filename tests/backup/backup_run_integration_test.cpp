@@ -342,7 +342,8 @@ TEST_F(BackupRunTest, AwkwardSelectionStillBacksUpWhatExists) {
     const std::string a = Source("a.txt", "alpha");
     const std::string c = Source("closed/c.txt", "in a directory the scan cannot list");
     std::string selection = Dir / "src" + "\r\n" + Dir / "missing" + "\n";
-    selection += std::string("\0\0 /nul\xff\xfe\n", 13);
+    const char awkward[] = "\0\0 /nul\xff\xfe\n";
+    selection += std::string(awkward, sizeof awkward - 1);
     selection += std::string(1 << 20, 'x') + "\n";
     Dir.WriteFile("data/selection.txt", selection);
     {
