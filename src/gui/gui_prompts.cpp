@@ -50,7 +50,14 @@ TGuiPrompts DefaultGuiPrompts() {
         QFileDialog dialog(parent, caption, initialFile);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
+#ifdef _WIN32
         dialog.setNameFilter(filter);
+#else
+        // "*.*" means every file on Windows; here it would hide the names without a dot.
+        QString posixFilter = filter;
+        posixFilter.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+        dialog.setNameFilter(posixFilter);
+#endif
         if (!initialFile.isEmpty()) {
             dialog.selectFile(initialFile);
         }

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <filesystem>
 #include <thread>
 
@@ -319,6 +320,31 @@ TEST_F(MainWindowTest, EndOfSessionWhileTheAboutDialogIsOpenClosesItAndEnds) {
     EXPECT_TRUE(aboutOpen);
     EXPECT_TRUE(ProcessEventsUntil([&] { return closed; }));
     EXPECT_EQ(Worker.Stops, 1);
+}
+
+TEST_F(MainWindowTest, SwitchingToLocalInTheDialogShowsNoArchivesWaiting) {
+    TGuiMessageSink sink(&Window);
+    TScopedMessageSink registered(sink);
+    Options.SetFileChoose("/home/user/vyber.txt");
+    Options.SetSavingKind(skRemote);
+    Options.SetRemoteHost("server");
+    Options.SetLocalDirectory("/zalohy");
+    Options.SetFileCountForTransfer(2);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Window.LblFileCount->text() == "2"; }));
+    WhenModalOpens([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TDiOptions*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->RBLocal->click();
+        dialog->BtnOk->click();
+    });
+    EXPECT_TRUE(Window.ExecuteOptionsDialog());
+    EXPECT_TRUE(ProcessEventsUntil([&] { return Window.LblFileCount->text() == "0"; }));
+    ASSERT_EQ(Prompts.Informations.size(), 1u);
+    EXPECT_EQ(Prompts.Informations[0],
+              "Některé ze souborů připravených k přenosu zůstaly v dočasném úložišti.");
+    // The worker re-planned after the save.
+    EXPECT_EQ(Worker.Suspends, 1);
+    EXPECT_EQ(Worker.Resumes, 1);
 }
 
 TEST_F(MainWindowTest, TrayMenuHoldsTheCommandsInOrderWithTheDefaultFirst) {
