@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 
 namespace sejfko {
 
@@ -33,9 +34,17 @@ TGuiPrompts DefaultGuiPrompts() {
         return box.clickedButton() == yes;
     };
     prompts.ShowError = [](QWidget* parent, const QString& text) {
+        // A worker that fails the same way on every pass must not pile up boxes: a text that
+        // is still shown is not shown again.
+        static QSet<QString> shown;
+        if (shown.contains(text)) {
+            return;
+        }
+        shown.insert(text);
         // Not modal and not waited for: the code that raised the error goes on.
         auto* box = new QMessageBox(QMessageBox::Critical, ApplicationCaption(), text,
                                     QMessageBox::NoButton, parent);
+        QObject::connect(box, &QObject::destroyed, [text] { shown.remove(text); });
         box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::NonModal);
