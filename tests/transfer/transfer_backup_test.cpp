@@ -287,6 +287,7 @@ TEST(TransferBackup, TerminateRequestDuringTheUploadEndsSilently) {
     };
     f.Server.Start();
     EXPECT_FALSE(worker.TransferBackup());
+    f.Server.Stop();  // its thread is done with the worker before the worker goes
     EXPECT_FALSE(worker.TransferRunning.load());
     EXPECT_EQ(f.Sink.Codes(), (std::vector<int>{6, 9}));
     EXPECT_EQ(f.Sink.Percents().back(), 100);
