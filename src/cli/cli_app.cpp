@@ -43,7 +43,8 @@ constexpr const char* UsageText =
     "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu)\n"
     "  sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... [--dry-run]\n"
     "                     [--force] ZDROJ...\n"
-    "      obnoví soubory z řetězu záloh (ZDROJ je složka s archivy nebo archiv)\n"
+    "      obnoví soubory z řetězu záloh (ZDROJ je složka s archivy nebo archiv; místo ZDROJ\n"
+    "      volba --from-server stáhne řetěz ze serveru FTP z nastavení)\n"
     "\n"
     "Volby:\n"
     "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
@@ -115,7 +116,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         return RunPackCommand(line.Arguments, out, err, IsTerminalStream(err));
     }
     if (line.Command == "restore") {
-        return RunRestoreCommand(line.Arguments, out, err, IsTerminalStream(err));
+        return RunRestoreCommand(line.Arguments, line.ConfigDirectory, out, err,
+                                 IsTerminalStream(err));
     }
     if (line.Command == "run" || line.Command == "daemon" || line.Command == "transfer") {
         if (!line.Arguments.empty()) {
