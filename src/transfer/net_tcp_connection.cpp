@@ -61,6 +61,7 @@ int ReplyCodeOf(const std::string& line) {
 }
 
 constexpr std::size_t MaxReplyLines = 10000;
+constexpr std::size_t ChunksPerRead = 16;
 
 }  // namespace
 
@@ -316,16 +317,21 @@ void TNetTCPConnection::SendStream(TNetSource& source, bool fromStart, bool leng
     }
     BeginWork(wmWrite, size);
     try {
-        std::string buffer(static_cast<std::size_t>(std::max(SendBufferSize, 1)), '\0');
+        // The file is read in blocks of several chunks (fewer reads), the socket still gets one
+        // chunk per send, so progress moves as often as before.
+        const auto chunk = static_cast<std::size_t>(std::max(SendBufferSize, 1));
+        std::string buffer(chunk * ChunksPerRead, '\0');
         int64_t remaining = size;
         while (remaining > 0) {
             const auto wanted =
-                static_cast<std::size_t>(std::min<int64_t>(remaining, SendBufferSize));
+                static_cast<std::size_t>(std::min<int64_t>(remaining, buffer.size()));
             const std::size_t got = source.Read(buffer.data(), wanted);
             if (got == 0) {
                 throw ENetNoDataToRead();
             }
-            WriteBuffer(buffer.data(), got);
+            for (std::size_t at = 0; at < got; at += chunk) {
+                WriteBuffer(buffer.data() + at, std::min(chunk, got - at));
+            }
             remaining -= static_cast<int64_t>(got);
         }
     } catch (...) {
