@@ -60,21 +60,18 @@ echo "archive: $archive, $(stat -c %s "$archive") bytes," \
 results=$work/results.txt
 : > "$results"
 best() {
-    local name=$1 command=$2 best_wall="" best_cpu=""
+    local name=$1 command=$2 best_wall="" best_cpu="" TIMEFORMAT='%R %U %S'
     for _ in $(seq "$runs"); do
         rm -rf "$work/out"
         cat "$archive" > /dev/null
         sync
-        local start end times
-        start=$(date +%s.%N)
-        times=$( { /usr/bin/time -f "%U %S" bash -c "$command" > /dev/null 2> /dev/null; } 2>&1 |
-            tail -n 1) || { echo "failed: $command" >&2; exit 1; }
-        end=$(date +%s.%N)
-        read -r best_wall best_cpu < <(awk -v a="$start" -v b="$end" -v t="$times" \
-            -v bw="$best_wall" -v bc="$best_cpu" 'BEGIN {
-                split(t, p, " "); w = b - a; c = p[1] + p[2];
-                if (bw == "" || w < bw) { bw = w; bc = c }
-                printf "%.3f %.3f\n", bw, bc }')
+        local times
+        times=$( { time bash -c "$command" > /dev/null 2>&1; } 2>&1 ) ||
+            { echo "failed: $command" >&2; exit 1; }
+        read -r best_wall best_cpu < <(awk -v t="$times" -v bw="$best_wall" -v bc="$best_cpu" \
+            'BEGIN { split(t, p, " "); w = p[1]; c = p[2] + p[3];
+                     if (bw == "" || w < bw) { bw = w; bc = c }
+                     printf "%.3f %.3f\n", bw, bc }')
     done
     printf '%s|%s|%s\n' "$name" "$best_wall" "$best_cpu" >> "$results"
 }

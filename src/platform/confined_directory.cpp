@@ -344,6 +344,7 @@ void TConfinedFileWriter::FlushPending() {
     }
     FPending.clear();
     FPendingAt = at;
+    FWrittenEnd = at;
 }
 
 void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespec>& modified) {
@@ -354,7 +355,8 @@ void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespe
         TakeBlock(tail.data(), tail.size());
     }
     FlushPending();
-    if (::ftruncate(FHandle, static_cast<off_t>(FSize)) != 0) {
+    // Only a file that ends in a hole has to be stretched to its size.
+    if (FWrittenEnd < FSize && ::ftruncate(FHandle, static_cast<off_t>(FSize)) != 0) {
         Fail(errno);
     }
     if (::fchmod(FHandle, static_cast<mode_t>(mode & 07777)) != 0) {

@@ -85,6 +85,7 @@ private:
     std::string FCarry;    // the start of a block that is not complete yet
     std::string FPending;  // data to write at FPendingAt
     uint64_t FPendingAt = 0;
+    uint64_t FWrittenEnd = 0;  // end of the data written so far
 };
 
 }  // namespace sejfko
