@@ -1,7 +1,5 @@
 #include "transfer/net_stack.hpp"
 
-#include <strings.h>
-
 #include <cctype>
 
 #include "platform/socket_api.hpp"
@@ -48,7 +46,11 @@ bool TNetStack::IsIP(const std::string& text) {
 }
 
 std::string TNetStack::ResolveHost(const std::string& host) {
-    if (strcasecmp(host.c_str(), "LOCALHOST") == 0) {
+    std::string upper = host;
+    for (char& c : upper) {
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    }
+    if (upper == "LOCALHOST") {
         return "127.0.0.1";
     }
     int parts[4];

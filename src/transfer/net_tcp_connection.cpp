@@ -1,7 +1,5 @@
 #include "transfer/net_tcp_connection.hpp"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <chrono>
 #include <mutex>
@@ -26,6 +24,22 @@ int MsLeft(int64_t deadlineMs) {
     return static_cast<int>(std::clamp<int64_t>(deadlineMs - SteadyMs(), 0, INT32_MAX));
 }
 
+// Whether the first `count` characters of `text` equal `prefix` (of that length) without
+// regard to ASCII letter case.
+bool StartsWithNoCase(const std::string& text, const char* prefix, std::size_t count) {
+    if (text.size() < count) {
+        return false;
+    }
+    // ASCII only, whatever locale the front end has set.
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (std::size_t index = 0; index < count; ++index) {
+        if (lower(text[index]) != lower(prefix[index])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string TrimControls(const std::string& text) {
     std::size_t first = 0;
     std::size_t last = text.size();
@@ -40,10 +54,10 @@ std::string TrimControls(const std::string& text) {
 
 // "+OK" gives 1, "-ERR" 0, three digits their value, anything else 0.
 int ReplyCodeOf(const std::string& line) {
-    if (line.size() >= 3 && strncasecmp(line.c_str(), "+OK", 3) == 0) {
+    if (StartsWithNoCase(line, "+OK", 3)) {
         return 1;
     }
-    if (line.size() >= 4 && strncasecmp(line.c_str(), "-ERR", 4) == 0) {
+    if (StartsWithNoCase(line, "-ERR", 4)) {
         return 0;
     }
     if (line.size() < 3) {
@@ -154,7 +168,7 @@ int TNetTCPConnection::ReadReply(const std::vector<int>& accepted, int timeoutMs
             }
             FReplyLines.push_back(ReadNonEmptyLine(deadline));
             const std::string& line = FReplyLines.back();
-            if (line.size() < 4 || strncasecmp(line.c_str(), marker.c_str(), 4) == 0) {
+            if (line.size() < 4 || StartsWithNoCase(line, marker.c_str(), 4)) {
                 break;
             }
         }
