@@ -44,15 +44,18 @@ public:
                 FReason = "vsftpd is not installed or the tests do not run as root";
                 return;
             }
-            if (std::system("id sejfkoftp >/dev/null 2>&1 || useradd -M -d / -s /bin/false "
-                            "sejfkoftp") != 0 ||
-                std::system("echo 'sejfkoftp:Zaloha-2026' | chpasswd") != 0) {
+            // Under a lock, and the PAM file replaced only when it differs, so that tests run in
+            // parallel neither race for /etc/passwd nor see a half-written PAM file.
+            if (std::system(
+                    "flock /tmp/sejfko-ftp-test-user.lock sh -c '"
+                    "id sejfkoftp >/dev/null 2>&1 || useradd -M -d / -s /bin/false sejfkoftp || "
+                    "exit 1; echo sejfkoftp:Zaloha-2026 | chpasswd || exit 1; "
+                    "f=/etc/pam.d/vsftpd-sejfko-test; printf \"auth required pam_unix.so\\n"
+                    "account required pam_unix.so\\nsession required pam_unix.so\\n\" > $f.new "
+                    "&& { cmp -s $f.new $f && rm $f.new || mv $f.new $f; }'") != 0) {
                 FReason = "the test user cannot be created";
                 return;
             }
-            std::ofstream("/etc/pam.d/vsftpd-sejfko-test")
-                << "auth required pam_unix.so\naccount required pam_unix.so\n"
-                   "session required pam_unix.so\n";
             ::mkdir((work + "/empty").c_str(), 0755);
             [[maybe_unused]] int owned = ::chown(FRoot.c_str(), OwnerOf(), -1);
             const std::string config = work + "/vsftpd.conf";
