@@ -11,6 +11,7 @@
 
 #include "archive/zip_read_fixtures.hpp"
 #include "cli/cli_runner.hpp"
+#include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
 #include "support/temp_dir.hpp"
 
@@ -195,6 +196,31 @@ TEST(RestoreHostile, ArchiveCutOffInTheMiddleStopsTheRestore) {
                   .Code,
               0);
     EXPECT_EQ(ReadWholeFile(dir / "out/a.txt"), "complete");
+}
+
+TEST(RestoreFaults, UnwritableFilesAreReportedAndAFullDiskStops) {
+    TTempDir dir;
+    MakeArchive(dir, "Backup_20260101_0000_full.fbk",
+                {{"a.txt", "a"}, {"locked/b.txt", "b"}, {"c.txt", "c"}, {"d.txt", "d"}});
+    {
+        // A directory that cannot be created fails its file only.
+        TScopedFault fault(FailUnder(dir / "out/locked", TFileOperation::MakeDirectory, EACCES));
+        const test::TCliRun run = RunCliWith({"restore", "--to", dir / "out", dir / "arch"});
+        EXPECT_EQ(run.Code, 1);
+        EXPECT_NE(run.Err.find("\"locked/b.txt\" nelze obnovit"), std::string::npos) << run.Err;
+        EXPECT_EQ(Listing(dir / "out"), (std::vector<std::string>{"a.txt", "c.txt", "d.txt"}));
+        EXPECT_NE(run.Out.find("Problémy: 1\n"), std::string::npos) << run.Out;
+    }
+    {
+        // Once the disk is full every further file would fail too: the restore stops.
+        TScopedFault fault([&](TFileOperation operation, const std::string& path) {
+            return operation == TFileOperation::Write && path == dir / "out2/c.txt" ? ENOSPC : 0;
+        });
+        const test::TCliRun run = RunCliWith({"restore", "--to", dir / "out2", dir / "arch"});
+        EXPECT_EQ(run.Code, 1);
+        EXPECT_NE(run.Out.find("Obnova byla přerušena."), std::string::npos) << run.Out;
+        EXPECT_EQ(Listing(dir / "out2"), (std::vector<std::string>{"a.txt", "locked"}));
+    }
 }
 
 }  // namespace
