@@ -31,6 +31,10 @@ std::vector<std::string> SplitLines(const std::string& text) {
             lines.push_back(text.substr(start));
             break;
         }
+        if (lines.size() >= MaxListingLines) {
+            // A listing of nothing but line breaks would otherwise cost far more than its bytes.
+            throw ENetInvalidReply("Listing too long.");
+        }
         lines.push_back(text.substr(start, end - start));
         start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }

@@ -24,7 +24,9 @@ namespace sejfko {
 
 enum TNetFTPTransferType : uint8_t { ftBinary = 0, ftASCII = 1 };
 
+// A listing longer than either raises ENetInvalidReply ("Listing too long.").
 constexpr std::size_t MaxListingBytes = 16 * 1024 * 1024;
+constexpr std::size_t MaxListingLines = 1000000;
 
 class TNetFTP : public TNetTCPClient {
 public:

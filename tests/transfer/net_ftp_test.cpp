@@ -410,9 +410,11 @@ TEST(NetFtp, AHandlerThrowingStopsTheUpload) {
 namespace sejfko {
 namespace {
 
-// Sends the listing `size` bytes long, or nothing at all with size 0 (the connection stays open).
-TFakeFtpServer::TOverride Listing(std::size_t size) {
-    return [size](TFakeSession& session, const std::string& verb, const std::string&) {
+// Sends the listing `size` bytes long in lines of `line`, or nothing at all with size 0 (the
+// connection stays open).
+TFakeFtpServer::TOverride Listing(std::size_t size,
+                                  std::string line = std::string(99, 'n') + "\n") {
+    return [size, line](TFakeSession& session, const std::string& verb, const std::string&) {
         if (verb != "NLST") {
             return false;
         }
@@ -422,20 +424,26 @@ TFakeFtpServer::TOverride Listing(std::size_t size) {
             data.ReadAll();  // until the client gives up
             return true;
         }
-        const std::string line = std::string(99, 'n') + "\n";
-        for (std::size_t sent = 0; sent < size; sent += line.size()) {
-            if (!data.Send(line)) {
+        std::string block;
+        while (block.size() < 65536) {
+            block += line;
+        }
+        for (std::size_t sent = 0; sent < size; sent += block.size()) {
+            if (!data.Send(block)) {
                 break;
             }
         }
+        data.Close();
+        session.Reply("226 Done");
         return true;
     };
 }
 
 TEST(NetFtp, ListingsAreBoundedInSizeAndTime) {
-    {
+    for (const std::string& line : {std::string(99, 'n') + "\n", std::string("\n")}) {
         TFakeFtpServer server;
-        server.Override = Listing(MaxListingBytes + 1000);
+        server.Override =
+            Listing(line.size() == 1 ? MaxListingLines + 10 : MaxListingBytes + 1000, line);
         server.Start();
         TNetFTP ftp;
         Prepare(ftp, server);
