@@ -28,17 +28,6 @@ TRun Pack(std::vector<std::string> arguments) {
     return test::RunCliWith(std::move(arguments));
 }
 
-// The archives in `directory`.
-std::vector<std::string> Archives(const std::string& directory) {
-    std::vector<TDirectoryEntry> entries;
-    ListDirectory(directory, entries);
-    std::vector<std::string> names;
-    for (const TDirectoryEntry& entry : entries) {
-        names.push_back(entry.Name);
-    }
-    return names;
-}
-
 class PackCommand : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,7 +46,7 @@ TEST_F(PackCommand, PacksIntoADirectoryWithProgressLines) {
     EXPECT_EQ(run.Err.rfind("0 %\n", 0), 0u) << run.Err;
     EXPECT_NE(run.Err.find("\n100 %\n"), std::string::npos) << run.Err;
     EXPECT_EQ(run.Err.find('\r'), std::string::npos) << run.Err;
-    const std::vector<std::string> archives = Archives(Dir / "out");
+    const std::vector<std::string> archives = test::EntryNames(Dir / "out");
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_EQ(archives[0].rfind("Backup_", 0), 0u);
     EXPECT_NE(archives[0].find("_full.fbk"), std::string::npos);
@@ -82,7 +71,7 @@ TEST_F(PackCommand, FailuresAndWrongUse) {
     const TRun tooFew = Pack({Dir / "out"});
     EXPECT_EQ(tooFew.Code, 2);
     EXPECT_NE(tooFew.Err.find("pack"), std::string::npos);
-    EXPECT_TRUE(Archives(Dir / "out").empty());
+    EXPECT_TRUE(test::EntryNames(Dir / "out").empty());
 }
 
 TEST_F(PackCommand, RealExecutableFindsTheEngineBesideIt) {
@@ -100,7 +89,7 @@ TEST_F(PackCommand, RealExecutableFindsTheEngineBesideIt) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << out;
     EXPECT_EQ(out, "Záloha byla úspěšně dokončena.\n");
-    const std::vector<std::string> archives = Archives(Dir / "out");
+    const std::vector<std::string> archives = test::EntryNames(Dir / "out");
     ASSERT_EQ(archives.size(), 1u);
     const std::string test = "unzip -tq '" + (Dir / "out/") + archives[0] + "' >/dev/null";
     EXPECT_EQ(std::system(test.c_str()), 0);

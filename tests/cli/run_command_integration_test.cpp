@@ -24,16 +24,6 @@ namespace {
 
 using test::TTempDir;
 
-std::vector<std::string> Archives(const std::string& directory) {
-    std::vector<TDirectoryEntry> entries;
-    ListDirectory(directory, entries);
-    std::vector<std::string> names;
-    for (const TDirectoryEntry& entry : entries) {
-        names.push_back(entry.Name);
-    }
-    return names;
-}
-
 class RunCommand : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -63,7 +53,7 @@ TEST_F(RunCommand, CompleteRunMakesOneArchive) {
     EXPECT_EQ(run.Code, 0) << run.Err;
     EXPECT_EQ(run.Out, "Záloha byla úspěšně dokončena.\n");
     EXPECT_NE(run.Err.find("Sejfko - příprava"), std::string::npos) << run.Err;
-    const std::vector<std::string> archives = Archives(Dir / "out");
+    const std::vector<std::string> archives = test::EntryNames(Dir / "out");
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_NE(archives[0].find("_full.fbk"), std::string::npos);
 }
@@ -75,7 +65,7 @@ TEST_F(RunCommand, IncrementalRunWithNothingChangedSucceedsWithoutArchive) {
     const test::TCliRun second = Run();
     EXPECT_EQ(second.Code, 0) << second.Err;
     EXPECT_NE(second.Out.find("nic nezměnilo"), std::string::npos) << second.Out;
-    EXPECT_EQ(Archives(Dir / "out").size(), 1u);
+    EXPECT_EQ(test::EntryNames(Dir / "out").size(), 1u);
 }
 
 TEST_F(RunCommand, RefusesWithoutUsableSelection) {
@@ -183,7 +173,7 @@ TEST_F(RunCommand, DaemonBacksUpWhenDueAndStopsCleanlyOnSignal) {
     ASSERT_TRUE(daemon.WaitFor("Záloha byla úspěšně dokončena.")) << daemon.Output;
     ASSERT_TRUE(daemon.WaitFor("Další zálohování")) << daemon.Output;
     EXPECT_EQ(daemon.Stop(SIGTERM), 0);
-    EXPECT_EQ(Archives(Dir / "out").size(), 1u);
+    EXPECT_EQ(test::EntryNames(Dir / "out").size(), 1u);
 
     // The lock went with the process.
     TDataDirectoryLock after(Dir / "cfg");

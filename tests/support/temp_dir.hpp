@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sejfko::test {
 
@@ -23,6 +24,9 @@ public:
 private:
     std::string FPath;
 };
+
+// Names of the entries of a directory, sorted (empty when missing).
+std::vector<std::string> EntryNames(const std::string& directory);
 
 // The whole content of a file (empty when missing).
 std::string ReadWholeFile(const std::string& path);
