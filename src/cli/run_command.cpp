@@ -4,6 +4,7 @@
 
 #include "archive/backup_job.hpp"
 #include "backup/backup_thread.hpp"
+#include "cli/foreground_worker.hpp"
 #include "cli/status_printer.hpp"
 #include "config/options.hpp"
 #include "platform/data_directory.hpp"
@@ -47,23 +48,18 @@ int RunBackupCommand(const std::string& configDirectory, std::ostream& out, std:
             err << SelectionMissingText << " (" << selection << ")\n";
             return 1;
         }
-        TDataDirectoryLock lock(configDirectory);
-        if (!lock.TryAcquire()) {
-            err << lock.ErrorText() << "\n";
+        TForegroundWorker foreground(configDirectory, err, errIsTerminal);
+        if (!foreground.Acquire(err)) {
             return 1;
         }
-
-        TStatusPrinter printer(err, errIsTerminal, false);
-        TScopedMessageSink sink(printer);
-        TBackupThread worker;  // never started: the run happens on this thread
-        TTerminationWatcher interrupt([&worker] { worker.Terminate(); });
         const std::string previousMessage = LastMessage();
-        worker.RunBackup();
+        foreground.Worker().RunBackup();
 
-        if (interrupt.Requested() || worker.Terminated()) {
+        if (foreground.Interrupted()) {
             err << "Zálohování bylo přerušeno.\n";
             return 1;
         }
+        const TStatusPrinter& printer = foreground.Printer();
         if (printer.SelectionMissing() || printer.ExceptionShown() || !printer.RunFinished()) {
             return 1;
         }

@@ -3,11 +3,8 @@
 #include <exception>
 
 #include "backup/backup_thread.hpp"
-#include "cli/status_printer.hpp"
+#include "cli/foreground_worker.hpp"
 #include "config/options.hpp"
-#include "platform/data_directory.hpp"
-#include "platform/message_sink.hpp"
-#include "platform/termination_signals.hpp"
 #include "transfer/transfer_backup.hpp"
 
 namespace sejfko {
@@ -25,15 +22,11 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
             out << "Zálohy se ukládají místně, žádný soubor nečeká na přenos.\n";
             return 0;
         }
-        TDataDirectoryLock lock(configDirectory);
-        if (!lock.TryAcquire()) {
-            err << lock.ErrorText() << "\n";
+        TForegroundWorker foreground(configDirectory, err, errIsTerminal);
+        if (!foreground.Acquire(err)) {
             return 1;
         }
-        TStatusPrinter printer(err, errIsTerminal, false);
-        TScopedMessageSink sink(printer);
-        TBackupThread worker;  // never started: the transfer happens on this thread
-        TTerminationWatcher interrupt([&worker] { worker.Terminate(); });
+        TBackupThread& worker = foreground.Worker();
         int sent = 0;
         while (Options.FileCountForTransfer() > 0 && !worker.Terminated()) {
             if (!worker.TransferBackup()) {
@@ -41,7 +34,7 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
             }
             ++sent;
         }
-        if (interrupt.Requested() || worker.Terminated()) {
+        if (foreground.Interrupted()) {
             err << "Přenos byl přerušen.\n";
             return 1;
         }
