@@ -9,18 +9,6 @@ namespace sejfko {
 
 namespace {
 
-std::string TrimControls(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32) {
-        ++first;
-    }
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
-
 // One entry per line at CR, LF or CR LF; a final line break ends the last entry.
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;

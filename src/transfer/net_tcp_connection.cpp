@@ -40,18 +40,6 @@ bool StartsWithNoCase(const std::string& text, const char* prefix, std::size_t c
     return true;
 }
 
-std::string TrimControls(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32) {
-        ++first;
-    }
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
-
 // "+OK" gives 1, "-ERR" 0, three digits their value, anything else 0.
 int ReplyCodeOf(const std::string& line) {
     if (StartsWithNoCase(line, "+OK", 3)) {
@@ -78,6 +66,18 @@ constexpr std::size_t MaxReplyLines = 10000;
 constexpr std::size_t ChunksPerRead = 16;
 
 }  // namespace
+
+std::string TrimControls(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= 32) {
+        ++first;
+    }
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
 
 TNetTimeouts DefaultNetTimeouts() {
     std::lock_guard lock(DefaultsLock);

@@ -20,6 +20,9 @@
 
 namespace sejfko {
 
+// The text without leading and trailing bytes 0..32 (how replies and commands are trimmed).
+std::string TrimControls(const std::string& text);
+
 // Time limits in milliseconds.
 struct TNetTimeouts {
     int Connect = 30000;
