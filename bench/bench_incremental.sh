@@ -12,18 +12,11 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=${BUILD_DIR:-$here/../build-rel}
+source "$here/common.sh"
 scale=${SCALE:-1}
-cli=$build/src/sejfko-cli
-[[ -x $cli ]] || { echo "missing $cli (build target sejfko-cli in Release)" >&2; exit 2; }
-cli=$(cd "$build/src" && pwd)/sejfko-cli
-python=/usr/bin/python3
-[[ -x $python ]] || python=$(command -v python3)
-
-base=${BENCH_DIR:-/var/tmp}
-work=$(mktemp -d "$base/sejfko-bench-inc.XXXXXX")
-cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -rf "$work"; }
-trap cleanup EXIT
+bench_cli "$here/../build-rel"
+bench_tools find awk
+bench_workdir inc 0
 cfg=$work/config
 mkdir -p "$cfg"
 

@@ -3,10 +3,9 @@
 # with `unzip -q` in the same run; prints the wall and CPU time of each (best of RUNS) and the
 # ratio restore / unzip (goal: at most 1.0), and checks that both trees are identical.
 #
-# The corpus is the seeded one of bench_pack.sh (its generator is taken from that script, so the
-# two always agree), packed once by `sejfko-cli pack` into a complete archive. Both sides write
-# into a fresh directory on the same file system after `sync`, with the archive in the page
-# cache.
+# The corpus is the seeded one of bench_pack.sh (both run make_corpus.py), packed once by
+# `sejfko-cli pack` into a complete archive. Both sides write into a fresh directory on the same
+# file system after `sync`, with the archive in the page cache.
 #
 # Environment: BUILD_DIR (Release build holding src/sejfko-cli and src/libzipengine.so, default
 # ../build-job-rel), BENCH_DIR (default /var/tmp), SCALE (default 0.3), RUNS (default 3), KEEP=1
@@ -15,42 +14,15 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=${BUILD_DIR:-$here/../build-job-rel}
+source "$here/common.sh"
 scale=${SCALE:-0.3}
 runs=${RUNS:-3}
-cli=$build/src/sejfko-cli
-if [[ ! -x $cli ]]; then
-    echo "missing $cli: cmake -S $here/.. -B $build -DCMAKE_BUILD_TYPE=Release" \
-        "-DSEJFKO_WITH_GUI=OFF && cmake --build $build --target sejfko-cli zipengine" >&2
-    exit 2
-fi
-cli=$(cd "$build/src" && pwd)/sejfko-cli
-for tool in unzip gzip awk df diff; do
-    command -v "$tool" > /dev/null || { echo "missing $tool" >&2; exit 2; }
-done
-python=/usr/bin/python3
-[[ -x $python ]] || python=$(command -v python3) || { echo "missing python3" >&2; exit 2; }
-
-base=${BENCH_DIR:-/var/tmp}
-mkdir -p "$base"
+bench_cli "$here/../build-job-rel"
+bench_tools unzip gzip awk df diff
 # Corpus, archive and two restored trees.
-need_kib=$(awk -v s="$scale" 'BEGIN { printf "%d", s * 3.2 * 1024 * 1024 }')
-free_kib=$(df -Pk "$base" | awk 'NR == 2 { print $4 }')
-if (( free_kib < need_kib )); then
-    echo "too little space in $base: $((free_kib / 1024)) MiB free, $((need_kib / 1024)) MiB" \
-        "needed (lower SCALE or set BENCH_DIR)" >&2
-    exit 3
-fi
-work=$(mktemp -d "$base/sejfko-bench-restore.XXXXXX")
-cleanup() { [[ ${KEEP:-0} == 1 ]] || rm -rf "$work"; }
-trap cleanup EXIT
+bench_workdir restore "$(awk -v s="$scale" 'BEGIN { printf "%d", s * 3.2 * 1024 * 1024 }')"
 
-generator=$work/corpus.py
-sed -n "/^\"\$python\" - \"\$work\/corpus\" \"\$scale\" <<'PY'\$/,/^PY\$/p" "$here/bench_pack.sh" |
-    sed '1d;$d' > "$generator"
-[[ -s $generator ]] || { echo "corpus generator not found in bench_pack.sh" >&2; exit 2; }
-echo "corpus: generating in $work/corpus (SCALE=$scale)" >&2
-"$python" "$generator" "$work/corpus" "$scale"
+"$python" "$here/make_corpus.py" "$work/corpus" "$scale"
 (cd "$work" && "$cli" pack arch corpus > /dev/null 2>&1)
 archive=$(ls "$work"/arch/Backup_*_full.fbk)
 echo "archive: $archive, $(stat -c %s "$archive") bytes," \
