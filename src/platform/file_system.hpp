@@ -18,6 +18,11 @@ struct TFileStatus {
     int64_t Size = 0;
     std::time_t ModifiedSeconds = 0;  // st_mtime
     uint64_t Device = 0;
+    int Error = 0;  // errno of the failed query when Kind is Missing
+
+    // Nothing is there: the name (or a directory on its way) does not exist, as opposed to a
+    // path that could not be looked at.
+    bool Gone() const;
 };
 
 // lstat / stat: `follow` resolves a symlink to what it names.
@@ -72,7 +77,7 @@ void MoveFile(const std::string& source, const std::string& target);
 // systems refuse fsync on a directory.
 void SyncDirectory(const std::string& directory);
 
-// The operating system's text for an errno value (thread-safe).
+// The text for an errno value, in Czech (thread-safe).
 std::string SystemErrorMessage(int code);
 
 }  // namespace sejfko
