@@ -123,7 +123,9 @@ int32_t TZipBatch::Run() {
         for (const std::string& name : walker.LeftOut()) {
             Notify(zacMessage, zecSkipped, 0, name);
         }
-        if (walker.Items().empty()) {
+        // Names given exactly that vanished were found and then skipped: the archive is made (it
+        // may hold nothing), as when files vanish while they are read.
+        if (walker.Items().empty() && walker.LeftOut().empty()) {
             Notify(zacEndOfBatch, 0, 0, "");  // no archive is made (an existing one stays)
             return 0;
         }

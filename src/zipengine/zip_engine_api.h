@@ -131,8 +131,8 @@ typedef struct TZipCommand {
  * zecSkipped (Text = the path) when the file could not be read (it is then not in the archive);
  * zacEndOfBatch last, after the archive is complete. A -1 answer to any callback, zacEndOfBatch
  * included, stops: no further callback, the archive is deleted, the result is negative.
- * When no file matches, the result is 0 and no archive is written (a file of that name is left
- * as it was). On a fatal failure a zacMessage (zecWrite, zecBadCommand) comes first and the
+ * When no file matches and no literal name was missing, the result is 0 and no archive is
+ * written (a file of that name is left as it was). On a fatal failure a zacMessage (zecWrite, zecBadCommand) comes first and the
  * partial archive is deleted. */
 typedef int32_t (*TZipEngineExec)(TZipCommand* command);
 typedef int32_t (*TZipEngineVersion)(void);

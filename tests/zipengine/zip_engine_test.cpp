@@ -155,6 +155,15 @@ TEST_F(TZipEngineTest, LiteralSpecsAreExactNamesAndMissingOnesAreReportedWhole) 
     EXPECT_EQ(messages[0].Error, zecSkipped);
     EXPECT_EQ(messages[0].FullText, gone);
     EXPECT_EQ(messages[0].Text.size(), sizeof(TZipCallbackRecord::Text) - 1);
+
+    // Only vanished names: an archive that holds nothing, not "nothing matched".
+    EXPECT_EQ(Engine.Run(Archive, {{gone, false, {}, true}}), 0);
+    EXPECT_EQ(Engine.CallsOf(zacMessage).size(), 1u);
+    EXPECT_EQ(RunCommand("/usr/bin/python3 -c 'import sys, zipfile; "
+                         "assert zipfile.ZipFile(sys.argv[1]).namelist() == []' " +
+                         Quote(Archive))
+                  .first,
+              0);
 }
 
 TEST_F(TZipEngineTest, NameTakenByAnotherFileIsReportedAndTheSameFileTakenOnce) {
