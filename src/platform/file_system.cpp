@@ -247,23 +247,6 @@ int64_t FreeSpace(const std::string& path) {
     return static_cast<int64_t>(static_cast<uint64_t>(vfs.f_bavail) * unit);
 }
 
-int64_t OnDiskSize(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return -1;
-    }
-    return static_cast<int64_t>(st.st_blocks) * 512;
-}
-
-bool SameVolume(const std::string& a, const std::string& b) {
-    const std::string first = NearestExisting(a);
-    const std::string second = NearestExisting(b);
-    struct stat firstStatus {};
-    struct stat secondStatus {};
-    return !first.empty() && !second.empty() && ::stat(first.c_str(), &firstStatus) == 0 &&
-           ::stat(second.c_str(), &secondStatus) == 0 && firstStatus.st_dev == secondStatus.st_dev;
-}
-
 void ForceDirectories(const std::string& path) {
     const std::string directory = ExcludeTrailingPathDelimiter(path);
     if (directory.empty()) {

@@ -56,10 +56,6 @@ std::string ExtractFileName(const std::string& path);
 // Bytes free for the caller on the volume holding `path`, or its nearest existing parent
 // (statvfs); -1 when unknown.
 int64_t FreeSpace(const std::string& path);
-// Bytes the file occupies on disk (allocated blocks x 512); -1 when unknown.
-int64_t OnDiskSize(const std::string& path);
-// True when both paths lie on the same volume (same device id of the nearest existing parent).
-bool SameVolume(const std::string& a, const std::string& b);
 
 // Creates the directory and its missing parents (mode 0700 for the ones created). Throws
 // EOSError, also when the path exists as something other than a directory (ENOTDIR).

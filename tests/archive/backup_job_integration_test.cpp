@@ -19,10 +19,13 @@
 #include "platform/clock.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "support/deletion_list_writer.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::WriteUpdateBatch;
 
 using test::ReadWholeFile;
 using test::TTempDir;
