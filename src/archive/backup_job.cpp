@@ -161,6 +161,19 @@ void GetLastMessage(std::string& text) {
     text = LastMessage();
 }
 
+void ReplaceLastMessage(const std::string& text) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GLastMessage = text;
+    GSkippedFiles.clear();
+}
+
+void AppendToLastMessage(const std::vector<std::string>& lines) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    for (const std::string& line : lines) {
+        GLastMessage += (GLastMessage.empty() ? "" : "\n") + line;
+    }
+}
+
 std::vector<std::string> LastSkippedFiles() {
     std::lock_guard<std::mutex> guard(GStateLock);
     return GSkippedFiles;

@@ -46,6 +46,10 @@ extern std::atomic<int32_t> RunningJobs;
 // The result text of the most recent job (empty before the first and while one runs).
 std::string LastMessage();
 void GetLastMessage(std::string& text);
+// For the worker, between jobs: the result text of a run that ended before its job (the
+// selection was refused), and lines the run adds below its job's text (joined with "\n").
+void ReplaceLastMessage(const std::string& text);
+void AppendToLastMessage(const std::vector<std::string>& lines);
 // Names of the files the engine left out of the most recent job's archive (they vanished or
 // could not be read); the job still succeeds without them.
 std::vector<std::string> LastSkippedFiles();

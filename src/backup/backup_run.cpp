@@ -15,6 +15,7 @@
 #include "backup/incremental_state.hpp"
 #include "backup/retention.hpp"
 #include "backup/selection_file.hpp"
+#include "backup/selection_report.hpp"
 #include "backup/update_batch.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
@@ -147,11 +148,19 @@ void TBackupThread::RunBackup() {
     const TQueryAbort query = [this](bool& abort) { QueryTerminated(abort); };
 
     const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
-    if (!ReadSelectionFile(selection, includeList, excludeList)) {
+    std::string refusal;
+    const TSelectionResult read = ReadSelectionFile(selection, includeList, excludeList, &refusal);
+    if (read == TSelectionResult::Unreadable) {
         PostToMain(WM_SELECTION_MISSING);
         FSkipRestOfPass = true;
         return;
     }
+    if (read == TSelectionResult::Refused) {
+        ReplaceLastMessage(refusal);  // a failed run: no archive, "Last run" stays never
+        PostStatus(bsRunFinished);
+        return;
+    }
+    const std::vector<std::string> missingEntries = MissingEntryLines(includeList);
     if (Terminated()) {
         return;
     }
@@ -211,7 +220,10 @@ void TBackupThread::RunBackup() {
         };
         TBackupJobSettings settings;
         settings.NameRecordPath = ResolveDataPath(Options.Directory(), ArchiveNameRecordName);
-        if (DoBackup(fileList, destination, complete, false, progress, true, settings)) {
+        const bool archived =
+            DoBackup(fileList, destination, complete, false, progress, true, settings);
+        AppendToLastMessage(missingEntries);
+        if (archived) {
             Options.SetLastRun(startTime);
             if (local) {
                 FLastArchive = NewArchiveName(before, ListArchiveNames(destination));

@@ -3,7 +3,7 @@
 // due and runs it (RunBackup), and about once a minute it sends waiting archives to the server
 // when the storage is remote (TransferBackup). It talks to the front end only through posted
 // messages (platform/message_sink.hpp) and reads every setting from the global Options when it
-// needs it.
+// needs it; at the start of each pass it takes in changes another process made to Options.ini.
 //
 // The thread starts paused: nothing runs until the owner calls Resume. A pause request
 // (SuspendBackupThread) is honoured only at the end of a pass, never inside a run or a transfer.
@@ -102,6 +102,10 @@ private:
     // Blocks at the safe point until Resume; clears a request that arrived meanwhile.
     void PauseHere();
     bool DueNow() const;
+    // At the start of a pass: takes in a change of Options.ini made by another process (a
+    // command line `config`, an editor) and plans again when the schedule changed or the plan
+    // lies further ahead than the present can reach.
+    void FollowOptionsFile();
 
     mutable std::mutex FStateLock;
     std::condition_variable FStateChanged;  // FSuspended changed, or a sleep is to end

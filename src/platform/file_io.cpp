@@ -111,6 +111,10 @@ std::ptrdiff_t TReadFile::Transfer(int64_t offset, void* buffer, std::size_t siz
     return static_cast<std::ptrdiff_t>(done);
 }
 
+TFileIdentity TReadFile::Identity() const {
+    return FHandle >= 0 ? GetHandleIdentity(FHandle) : TFileIdentity();
+}
+
 void TReadFile::Close() {
     if (FHandle >= 0) {
         ::close(FHandle);
@@ -206,7 +210,16 @@ void TAtomicFileWriter::SetModificationTime(const std::timespec& modified) {
     FKeepTime = true;
 }
 
-void TAtomicFileWriter::Commit() {
+void TAtomicFileWriter::SetOwner(uint32_t owner, uint32_t group) {
+    if (FHandle >= 0 &&
+        ::fchown(FHandle, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0) {
+        // Only root may give a file away; the caller then owns the new file.
+        [[maybe_unused]] const int ignored =
+            ::fchown(FHandle, static_cast<uid_t>(-1), static_cast<gid_t>(group));
+    }
+}
+
+void TAtomicFileWriter::Commit(const std::function<void()>& beforeRename) {
     if (FCommitted) {
         return;
     }
@@ -227,6 +240,9 @@ void TAtomicFileWriter::Commit() {
     FHandle = -1;
     if (::close(handle) != 0) {
         Fail(errno);
+    }
+    if (beforeRename) {
+        beforeRename();
     }
     if (const int fault = InjectedFault(TFileOperation::Rename, FPath)) {
         Fail(fault);
