@@ -1,5 +1,7 @@
 #include "archive/backup_job.hpp"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -199,11 +201,15 @@ public:
         if (!TempName.empty() && GetFileStatus(TempName, false).Kind != TEntryKind::Missing) {
             DeleteFile(TempName);
         }
+        if (TempHandle >= 0) {
+            ::close(TempHandle);
+        }
         if (RunningJobs.fetch_sub(1) <= 0) {
             RunningJobs = 0;
         }
     }
     std::string TempName;
+    int TempHandle = -1;  // holds the temporary file locked as in use
 };
 
 bool ConfirmOverwrite(const std::string& archiveName) {
@@ -316,7 +322,10 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     // engine writes into the file created here, so the name is never free for someone else to
     // plant a link under (the engine refuses to write through one).
     const std::string archiveDirectory = ExtractFileDir(*archiveName);
-    cleanup.TempName = CreateUniqueTempFile(archiveDirectory.empty() ? "." : archiveDirectory);
+    const std::string tempDirectory = archiveDirectory.empty() ? "." : archiveDirectory;
+    // What a job killed half-way left there; a job running now holds its file locked.
+    RemoveStaleTemporaries(tempDirectory, ".fbk", 6);
+    cleanup.TempName = CreateLockedTempFile(tempDirectory, ".fbk", cleanup.TempHandle);
     const std::string& tempName = cleanup.TempName;
 
     std::vector<std::string> paths;

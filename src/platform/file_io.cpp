@@ -11,6 +11,7 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "platform/temp_file.hpp"
 
 namespace sejfko {
 
@@ -135,9 +136,25 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, unsigned mode) : F
     if (const int fault = InjectedFault(TFileOperation::Create, pattern)) {
         Fail(fault);
     }
-    const int handle = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const std::string stem = pattern.substr(0, pattern.size() - 6);
+    int handle = -1;
+    for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
+        std::string candidate = stem + "XXXXXX";
+        handle = ::mkostemp(candidate.data(), O_CLOEXEC);
+        if (handle < 0) {
+            Fail(errno);
+        }
+        // Held locked until the rename: a temporary file left unlocked is one a killed writer
+        // left, and the next write removes it.
+        if (!LockTemporaryInUse(handle, candidate)) {
+            ::close(handle);
+            handle = -1;
+            continue;
+        }
+        pattern = candidate;
+    }
     if (handle < 0) {
-        Fail(errno);
+        Fail(EEXIST);
     }
     FHandle = handle;
     FTempPath = pattern;
@@ -236,22 +253,41 @@ void TAtomicFileWriter::Commit(const std::function<void()>& beforeRename) {
             Fail(errno);
         }
     }
+    // The lock goes with the last handle: a second one keeps it past the checked close, up to
+    // the rename.
+    const int lockHandle = ::fcntl(FHandle, F_DUPFD_CLOEXEC, 0);
     const int handle = FHandle;
     FHandle = -1;
+    const auto releaseLock = [lockHandle] {
+        if (lockHandle >= 0) {
+            ::close(lockHandle);
+        }
+    };
     if (::close(handle) != 0) {
-        Fail(errno);
+        const int code = errno;
+        releaseLock();
+        Fail(code);
     }
-    if (beforeRename) {
-        beforeRename();
-    }
-    if (const int fault = InjectedFault(TFileOperation::Rename, FPath)) {
-        Fail(fault);
-    }
-    if (::rename(FTempPath.c_str(), FPath.c_str()) != 0) {
-        Fail(errno);
+    try {
+        if (beforeRename) {
+            beforeRename();
+        }
+        if (const int fault = InjectedFault(TFileOperation::Rename, FPath)) {
+            Fail(fault);
+        }
+        if (::rename(FTempPath.c_str(), FPath.c_str()) != 0) {
+            Fail(errno);
+        }
+    } catch (...) {
+        releaseLock();
+        throw;
     }
     FCommitted = true;
-    SyncDirectory(ExtractFileDir(FPath));
+    releaseLock();
+    const std::string directory = ExtractFileDir(FPath);
+    SyncDirectory(directory);
+    const std::string name = ExtractFileName(FPath);
+    RemoveStaleTemporaries(directory, "." + name.substr(0, MaxTempStem) + ".", 6);
 }
 
 // ---- Whole files ---------------------------------------------------------------------------

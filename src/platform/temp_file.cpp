@@ -1,14 +1,18 @@
 #include "platform/temp_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
@@ -45,6 +49,27 @@ std::string CreateUniqueTempFile(const std::string& directory, const std::string
     ::fchmod(handle, 0600);
     ::close(handle);
     return path;
+}
+
+std::string CreateLockedTempFile(const std::string& directory, const std::string& prefix,
+                                 int& handle) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string path = Pattern(directory, prefix);
+        if (const int fault = InjectedFault(TFileOperation::Create, path)) {
+            Raise(fault, "file", directory);
+        }
+        handle = ::mkostemp(path.data(), O_CLOEXEC);
+        if (handle < 0) {
+            Raise(errno, "file", directory);
+        }
+        ::fchmod(handle, 0600);
+        if (LockTemporaryInUse(handle, path)) {
+            return path;
+        }
+        ::close(handle);
+    }
+    handle = -1;
+    Raise(EEXIST, "file", directory);
 }
 
 std::string CreatePrivateTempDirectory(const std::string& parent, const std::string& prefix) {
@@ -123,6 +148,82 @@ std::ptrdiff_t TSpool::Read(char* buffer, std::size_t size) {
         }
         return count;
     }
+}
+
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool NamesTemporary(const std::string& name, const std::string& prefix, std::size_t suffixLength) {
+    if (name.size() != prefix.size() + suffixLength ||
+        name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool LockTemporaryInUse(int handle, const std::string& path) {
+    // A sweep that saw the file before the lock may have deleted the name meanwhile.
+    struct stat opened {};
+    struct stat named {};
+    return ::flock(handle, LOCK_EX) == 0 && ::fstat(handle, &opened) == 0 &&
+           ::lstat(path.c_str(), &named) == 0 && SameFile(opened, named);
+}
+
+bool LockTemporaryInUseAt(int handle, int directoryHandle, const std::string& name) {
+    struct stat opened {};
+    struct stat named {};
+    return ::flock(handle, LOCK_EX) == 0 && ::fstat(handle, &opened) == 0 &&
+           ::fstatat(directoryHandle, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           SameFile(opened, named);
+}
+
+bool RemoveIfStaleAt(int directoryHandle, const std::string& name) {
+    const int handle =
+        ::openat(directoryHandle, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        return false;
+    }
+    struct stat st {};
+    bool removed = false;
+    // Held while deleting, so no writer can take the name up in between.
+    if (::fstat(handle, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::flock(handle, LOCK_EX | LOCK_NB) == 0) {
+        removed = ::unlinkat(directoryHandle, name.c_str(), 0) == 0;
+    }
+    ::close(handle);
+    return removed;
+}
+
+void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix,
+                            std::size_t suffixLength) {
+    const int handle =
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) {
+        return;
+    }
+    std::vector<std::string> candidates;
+    if (DIR* listing = ::fdopendir(::dup(handle))) {
+        while (const dirent* entry = ::readdir(listing)) {
+            if (NamesTemporary(entry->d_name, prefix, suffixLength)) {
+                candidates.emplace_back(entry->d_name);
+            }
+        }
+        ::closedir(listing);
+    }
+    for (const std::string& name : candidates) {
+        RemoveIfStaleAt(handle, name);
+    }
+    ::close(handle);
 }
 
 }  // namespace sejfko

@@ -39,3 +39,28 @@ private:
 };
 
 }  // namespace sejfko
+
+namespace sejfko {
+
+// Temporary files that a process killed half-way leaves behind are told from those in use by a
+// lock: a file in use is held locked (flock) by its writer from its creation to its end.
+
+// Creates an empty file `directory`/`prefix`XXXXXX, locked as in use for as long as `handle`
+// (returned) stays open, and returns its path. Throws EOSError.
+std::string CreateLockedTempFile(const std::string& directory, const std::string& prefix,
+                                 int& handle);
+// Locks the new temporary file `handle` (named `path`) as in use. False when a sweep removed the
+// name before the lock was taken: the caller makes another file.
+bool LockTemporaryInUse(int handle, const std::string& path);
+// The same for a file created in the directory `directoryHandle` under `name`.
+bool LockTemporaryInUseAt(int handle, int directoryHandle, const std::string& name);
+
+// Deletes the regular files of `directory` whose names are `prefix` followed by exactly
+// `suffixLength` letters or digits and which no one holds locked: what killed writers left.
+// Files that cannot be opened (another user's) are left alone. Never throws.
+void RemoveStaleTemporaries(const std::string& directory, const std::string& prefix,
+                            std::size_t suffixLength);
+// Deletes `name` in the directory `directoryHandle` when it is such a file; true when deleted.
+bool RemoveIfStaleAt(int directoryHandle, const std::string& name);
+
+}  // namespace sejfko
