@@ -220,6 +220,7 @@ void TBackupThread::RunBackup() {
         };
         TBackupJobSettings settings;
         settings.NameRecordPath = ResolveDataPath(Options.Directory(), ArchiveNameRecordName);
+        settings.Password = Options.ArchivePassword();
         const bool archived =
             DoBackup(fileList, destination, complete, false, progress, true, settings);
         AppendToLastMessage(missingEntries);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/list_command.hpp"
+#include "cli/password_file.hpp"
 #include "config/options.hpp"
 #include "platform/data_directory.hpp"
 #include "platform/file_system.hpp"
@@ -22,7 +23,7 @@ namespace {
 
 constexpr const char* Usage =
     "Použití: sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... "
-    "[--dry-run] [--force] ZDROJ...\n"
+    "[--dry-run] [--force] [--password-file SOUBOR] ZDROJ...\n"
     "        nebo: sejfko-cli [--config-dir ADRESÁŘ] restore --to SLOŽKA [...] --from-server\n";
 
 struct TRestoreLine {
@@ -30,6 +31,7 @@ struct TRestoreLine {
     std::optional<std::string> At;
     std::vector<std::string> Sources;
     bool FromServer = false;
+    std::string PasswordFile;
 };
 
 // False, with the message in `error`, for wrong use.
@@ -73,6 +75,14 @@ bool ParseArguments(const std::vector<std::string>& arguments, TRestoreLine& lin
             line.Options.Force = true;
         } else if (argument == "--from-server") {
             line.FromServer = true;
+        } else if (argument == "--password-file") {
+            if (!value(line.PasswordFile)) {
+                return false;
+            }
+            if (line.PasswordFile.empty()) {
+                error = "Volba --password-file vyžaduje soubor s heslem.";
+                return false;
+            }
         } else if (argument == "--") {
             line.Sources.insert(line.Sources.end(), arguments.begin() + static_cast<long>(i) + 1,
                                 arguments.end());
@@ -224,6 +234,7 @@ int RunRestoreCommand(const std::vector<std::string>& arguments, const std::stri
     TCliObserver observer(out, err, errIsTerminal);
     TTemporaryDownloads downloads;
     try {
+        line.Options.Passwords = ReadingPasswords(line.PasswordFile, configDirectory);
         const std::vector<TArchiveRef> chain =
             line.FromServer ? ServerChain(line, configDirectory, downloads, err)
                             : SelectChain(CollectArchives(line.Sources), line.At);

@@ -44,7 +44,7 @@ TEST(Cli, StatusListsEveryKeyOnce) {
         EXPECT_NE(at, std::string::npos) << key.Key;
         EXPECT_EQ(run.Out.find(label, at + 1), std::string::npos) << key.Key;
     }
-    EXPECT_EQ(OptionKeys().size(), 17u);
+    EXPECT_EQ(OptionKeys().size(), 18u);
 }
 
 TEST(Cli, ConfigWritesAndReadsOneKey) {
