@@ -27,7 +27,7 @@ constexpr const char* UsageText =
     "Použití:\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] status\n"
     "      vypíše nastavení a stav zálohování\n"
-    "  sejfko-cli [--config-dir ADRESÁŘ] config \"KLÍČ\" [HODNOTA]\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] config \"KLÍČ\" [HODNOTA | --value-file SOUBOR]\n"
     "      vypíše nebo nastaví jednu hodnotu (klíče jako v Options.ini, např. \"Backup count\")\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] list [--password-file SOUBOR] ARCHIV\n"
     "      vypíše položky archivu zip (velikost, komprimovaná velikost, datum, CRC, název)\n"

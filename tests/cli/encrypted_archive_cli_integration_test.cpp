@@ -154,3 +154,26 @@ TEST(EncryptedCliStatus, NeitherPasswordIsShownAndTheFileStaysPrivate) {
 
 }  // namespace
 }  // namespace sejfko
+
+namespace sejfko {
+namespace {
+
+TEST(EncryptedCliConfig, ThePasswordCanBeSetFromAFile) {
+    TTempDir dir;
+    const std::string file = dir.WriteFile("heslo.txt", "ze souboru\r\n");
+    ASSERT_EQ(
+        RunCliWith({"--config-dir", dir.Path(), "config", "Archive password", "--value-file", file})
+            .Code,
+        0);
+    EXPECT_EQ(RunCliWith({"--config-dir", dir.Path(), "config", "Archive password"}).Out,
+              "ze souboru\n");
+    EXPECT_EQ(RunCliWith({"--config-dir", dir.Path(), "config", "Archive password", "--value-file",
+                          dir / "missing"})
+                  .Code,
+              1);
+    EXPECT_EQ(RunCliWith({"--config-dir", dir.Path(), "config", "Archive password", "a", "b"}).Code,
+              2);
+}
+
+}  // namespace
+}  // namespace sejfko
