@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 namespace sejfko::aeszip {
 
@@ -35,6 +37,93 @@ EVP_CIPHER* Aes(uint8_t strength) {
             return nullptr;
     }
 }
+
+const EVP_MD* Sha1() {
+    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+    return sha1;
+}
+
+struct TFreeDigest {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using TDigest = std::unique_ptr<EVP_MD_CTX, TFreeDigest>;
+
+// PBKDF2 with HMAC-SHA1. OpenSSL's own costs twice as much here: it sets up its HMAC afresh for
+// every iteration, while this keeps the states after the padded key blocks and only copies them,
+// and a key is derived for every entry of an archive (a tree of small files is mostly that).
+// Checked against PKCS5_PBKDF2_HMAC by the tests.
+class TPbkdf2Sha1 {
+public:
+    static constexpr size_t DigestSize = 20;
+    static constexpr size_t PadSize = 64;
+
+    bool Derive(const std::string& password, const uint8_t* salt, size_t saltSize, uint8_t* out,
+                size_t length) {
+        const EVP_MD* sha1 = Sha1();
+        if (sha1 == nullptr || !FInner || !FOuter || !FWork || saltSize > 64) {
+            return false;
+        }
+        uint8_t key[PadSize] = {};
+        unsigned hashed = 0;
+        if (password.size() > PadSize) {
+            if (EVP_Digest(password.data(), password.size(), key, &hashed, sha1, nullptr) != 1) {
+                return false;
+            }
+        } else {
+            std::memcpy(key, password.data(), password.size());
+        }
+        uint8_t pad[PadSize];
+        bool ok = true;
+        for (const auto& [context, mask] : {std::pair{FInner.get(), 0x36}, {FOuter.get(), 0x5c}}) {
+            for (size_t i = 0; i < PadSize; ++i) {
+                pad[i] = static_cast<uint8_t>(key[i] ^ mask);
+            }
+            ok = ok && EVP_DigestInit_ex2(context, sha1, nullptr) == 1 &&
+                 EVP_DigestUpdate(context, pad, PadSize) == 1;
+        }
+        OPENSSL_cleanse(key, sizeof key);
+        OPENSSL_cleanse(pad, sizeof pad);
+        uint8_t first[64 + 4];
+        std::memcpy(first, salt, saltSize);
+        uint8_t u[DigestSize];
+        uint8_t t[DigestSize];
+        for (uint32_t block = 1; ok && length > 0; ++block) {
+            for (size_t i = 0; i < 4; ++i) {
+                first[saltSize + i] = static_cast<uint8_t>(block >> (24 - 8 * i));
+            }
+            ok = Hmac(first, saltSize + 4, u);
+            std::memcpy(t, u, DigestSize);
+            for (unsigned round = 1; ok && round < Iterations; ++round) {
+                ok = Hmac(u, DigestSize, u);
+                for (size_t i = 0; i < DigestSize; ++i) {
+                    t[i] ^= u[i];
+                }
+            }
+            const size_t take = std::min(length, DigestSize);
+            std::memcpy(out, t, take);
+            out += take;
+            length -= take;
+        }
+        OPENSSL_cleanse(u, sizeof u);
+        OPENSSL_cleanse(t, sizeof t);
+        return ok;
+    }
+
+private:
+    bool Hmac(const uint8_t* message, size_t size, uint8_t* out) {
+        uint8_t inner[DigestSize];
+        return EVP_MD_CTX_copy_ex(FWork.get(), FInner.get()) == 1 &&
+               EVP_DigestUpdate(FWork.get(), message, size) == 1 &&
+               EVP_DigestFinal_ex(FWork.get(), inner, nullptr) == 1 &&
+               EVP_MD_CTX_copy_ex(FWork.get(), FOuter.get()) == 1 &&
+               EVP_DigestUpdate(FWork.get(), inner, DigestSize) == 1 &&
+               EVP_DigestFinal_ex(FWork.get(), out, nullptr) == 1;
+    }
+
+    TDigest FInner{EVP_MD_CTX_new()};
+    TDigest FOuter{EVP_MD_CTX_new()};
+    TDigest FWork{EVP_MD_CTX_new()};
+};
 
 EVP_MAC* Hmac() {
     static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
@@ -77,9 +166,8 @@ bool DeriveKeys(const std::string& password, const uint8_t* salt, uint8_t streng
     }
     uint8_t material[2 * MaxKeySize + VerifierSize];
     const size_t length = 2 * keySize + VerifierSize;
-    if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt,
-                          static_cast<int>(SaltSize(strength)), Iterations, EVP_sha1(),
-                          static_cast<int>(length), material) != 1) {
+    TPbkdf2Sha1 pbkdf2;
+    if (!pbkdf2.Derive(password, salt, SaltSize(strength), material, length)) {
         return false;
     }
     keys.Strength = strength;

@@ -84,6 +84,39 @@ TEST(AesZip, AnySplitGivesTheSameBytesAndTheSameCode) {
     }
 }
 
+// OpenSSL's own PBKDF2 is the oracle, for every strength and passwords around the HMAC block
+// size (a longer key is hashed first), empty and Czech ones included.
+TEST(AesZip, KeysAreThoseOfOpensslsPbkdf2) {
+    std::mt19937 random(9);
+    for (const uint8_t strength : {uint8_t{1}, uint8_t{2}, Strength256}) {
+        for (const size_t length : {0, 1, 20, 63, 64, 65, 80, 200}) {
+            std::string password(length, 'x');
+            for (char& c : password) {
+                c = static_cast<char>(random());
+            }
+            if (length == 20) {
+                password = "Příliš žluťoučký kůň";
+            }
+            uint8_t salt[16];
+            for (uint8_t& b : salt) {
+                b = static_cast<uint8_t>(random());
+            }
+            const size_t keySize = KeySize(strength);
+            std::vector<uint8_t> expected(2 * keySize + 2);
+            ASSERT_EQ(PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt,
+                                        static_cast<int>(SaltSize(strength)), 1000, EVP_sha1(),
+                                        static_cast<int>(expected.size()), expected.data()),
+                      1);
+            TAesKeys keys;
+            ASSERT_TRUE(DeriveKeys(password, salt, strength, keys));
+            std::vector<uint8_t> got(keys.Encryption, keys.Encryption + keySize);
+            got.insert(got.end(), keys.Authentication, keys.Authentication + keySize);
+            got.insert(got.end(), keys.Verifier, keys.Verifier + 2);
+            EXPECT_EQ(got, expected) << int(strength) << " " << length;
+        }
+    }
+}
+
 TEST(AesZip, EachSaltGivesOtherKeys) {
     uint8_t salt[16] = {};
     TAesKeys first;
