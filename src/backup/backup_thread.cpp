@@ -71,6 +71,7 @@ void TBackupThread::Terminate() {
         std::lock_guard lock(FStateLock);
         FTerminated.store(true);
     }
+    FTerminateEvent.Set();
     FStateChanged.notify_all();
 }
 

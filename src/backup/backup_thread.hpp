@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/auto_reset_event.hpp"
+#include "platform/cancel_event.hpp"
 #include "platform/data_directory.hpp"
 #include "platform/date_time.hpp"
 
@@ -43,7 +44,8 @@ public:
     void Resume();
     // True while the thread has not started or has paused itself.
     bool Suspended() const;
-    // Sets the terminate request (and wakes any sleep), without waiting.
+    // Sets the terminate request (and wakes any sleep and network wait), without waiting. Any
+    // thread may call it.
     void Terminate();
     bool Terminated() const;
     // Waits until the thread has ended (resumes it first when it is paused).
@@ -106,6 +108,8 @@ private:
     bool FStarted = false;
     bool FSuspended = true;
     std::atomic<bool> FTerminated{false};
+    // Set with FTerminated: the network waits of a transfer watch it.
+    TCancelEvent FTerminateEvent;
     // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
     bool FSkipRestOfPass = false;
     // Name (without directory) of the archive the current run wrote; pruning never deletes it.
