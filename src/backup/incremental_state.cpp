@@ -50,7 +50,7 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
         uint16_t error = 0;
         const int index = oldState.IndexOf(file.Name);
         if (index < 0) {
-            FileCrc32(file.Name, crc, error);
+            FileCrc32(file.Name, crc, error, query);
             if (error == 0) {
                 newState.Add(file.Name, file.Stamp, crc);
             }
@@ -64,7 +64,7 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
             newState.Add(stored.Name, stored.Stamp, stored.Crc);
             continue;
         }
-        FileCrc32(file.Name, crc, error);
+        FileCrc32(file.Name, crc, error, query);
         if (error != 0) {
             // Unreadable now: archived if the job can, and treated as new by the next run.
             changed.push_back(std::move(file));
@@ -107,7 +107,7 @@ void BuildFileState(TFileList& newState, const TExpandedFileList& files, const T
         }
         uint32_t crc = 0;
         uint16_t error = 0;
-        FileCrc32(file.Name, crc, error);
+        FileCrc32(file.Name, crc, error, query);
         if (error == 0) {
             newState.Add(file.Name, file.Stamp, crc);
         }

@@ -129,6 +129,9 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
     closedir(handle);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
+        if (FOptions.OnEntry) {
+            FOptions.OnEntry();
+        }
         const std::string path = Join(dir, name);
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) {
