@@ -31,6 +31,12 @@ enum TWorkMode : uint8_t;
 // "Last run" written when a run begins; any value up to it means no successful backup.
 constexpr TDateTime NeverMarker = 100.0;
 
+// A worker asked to end sees the request within about a second wherever it waits; a front end
+// that has waited this long for it ends the process anyway (platform/exit_watchdog.hpp).
+constexpr std::chrono::milliseconds WorkerStopBound{10000};
+constexpr const char* WorkerStopLateText =
+    "Rozpracovaná činnost neskončila včas, Sejfko končí okamžitě.";
+
 class TBackupThread {
 public:
     // Paused; IncSelectPath is "IncSelect.ini" in the options' data directory.

@@ -36,7 +36,7 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
         }
         if (foreground.Interrupted()) {
             err << "Přenos byl přerušen.\n";
-            return 1;
+            return foreground.InterruptedExitCode();
         }
         const int waiting = Options.FileCountForTransfer();
         if (waiting > 0) {
