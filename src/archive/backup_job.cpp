@@ -1,15 +1,17 @@
 #include "archive/backup_job.hpp"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
 
+#include "archive/archive_name_record.hpp"
 #include "archive/archive_naming.hpp"
 #include "archive/archive_space.hpp"
 #include "archive/zip_archiver.hpp"
-#include "backup/update_batch.hpp"
 #include "platform/clock.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/file_system.hpp"
@@ -55,7 +57,14 @@ struct TAddOutcome {
     std::vector<std::string> Skipped;
 };
 
-TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::string& tempName,
+// The engine writes into the temporary file the job created, or leaves it empty when it wrote
+// nothing (it removes what it wrote when it fails).
+bool ArchiveWritten(const std::string& tempName) {
+    const TFileStatus status = GetFileStatus(tempName, false);
+    return status.Kind == TEntryKind::Regular && status.Size > 0;
+}
+
+TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::string& tempName,
                          TProgressObject& progress) {
     TAddOutcome outcome;
     std::string engineFailure;  // the first fatal message the engine sent
@@ -79,17 +88,17 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         zip.AddOptions = TAddOptions{AddDirNames, AddHiddenFiles};
         zip.SetZipFileName(tempName);
         zip.FSpecArgs.clear();
-        zip.FSpecRootDirs.clear();
-        for (const std::string& file : files) {
-            if (DirectoryExists(file)) {
-                zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(file) + "*.*");
-                zip.FSpecRootDirs.emplace_back();
+        zip.FSpecExtras.clear();
+        for (const TArchiveItem& item : items) {
+            if (DirectoryExists(item.Path)) {
+                zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(item.Path) + "*.*");
+                zip.FSpecExtras.emplace_back();
             } else {
-                zip.FSpecArgs.push_back(file);
+                zip.FSpecArgs.push_back(item.Path);
                 // The deletion list lies in a private temporary directory; a restore looks for
                 // it at the archive's root.
-                zip.FSpecRootDirs.push_back(IsUpdateBatchPath(file) ? ExtractFileDir(file)
-                                                                    : std::string());
+                zip.FSpecExtras.push_back(
+                    {item.AtRoot ? ExtractFileDir(item.Path) : std::string(), item.Exact});
             }
         }
         zip.Add();
@@ -100,7 +109,7 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         if (progress.StopRequested()) {
             outcome.Failed = true;
             outcome.Reason = TerminateText;
-        } else if (files.empty() || errorCode == zaeNothingToAdd || errorCode == zecNothingToDo) {
+        } else if (items.empty() || errorCode == zaeNothingToAdd || errorCode == zecNothingToDo) {
             outcome.Failed = true;
             outcome.Reason = NothingToArchiveText;
         } else if (errorCode != 0 && errorCode != zecSkipped) {
@@ -108,7 +117,7 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
             outcome.Reason = !engineFailure.empty() ? engineFailure : zip.ErrorMessage();
         }
     }
-    if (!outcome.Failed && !FileExists(tempName)) {
+    if (!outcome.Failed && !ArchiveWritten(tempName)) {
         // Without an error, an engine that added nothing and wrote nothing found nothing.
         outcome.Failed = true;
         outcome.Reason = !engineFailure.empty() ? engineFailure
@@ -156,6 +165,19 @@ void GetLastMessage(std::string& text) {
     text = LastMessage();
 }
 
+void ReplaceLastMessage(const std::string& text) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GLastMessage = text;
+    GSkippedFiles.clear();
+}
+
+void AppendToLastMessage(const std::vector<std::string>& lines) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    for (const std::string& line : lines) {
+        GLastMessage += (GLastMessage.empty() ? "" : "\n") + line;
+    }
+}
+
 std::vector<std::string> LastSkippedFiles() {
     std::lock_guard<std::mutex> guard(GStateLock);
     return GSkippedFiles;
@@ -181,11 +203,15 @@ public:
         if (!TempName.empty() && GetFileStatus(TempName, false).Kind != TEntryKind::Missing) {
             DeleteFile(TempName);
         }
+        if (TempHandle >= 0) {
+            ::close(TempHandle);
+        }
         if (RunningJobs.fetch_sub(1) <= 0) {
             RunningJobs = 0;
         }
     }
     std::string TempName;
+    int TempHandle = -1;  // holds the temporary file locked as in use
 };
 
 bool ConfirmOverwrite(const std::string& archiveName) {
@@ -199,7 +225,8 @@ bool ConfirmOverwrite(const std::string& archiveName) {
 }
 
 // Step 4; an empty optional after setting the failure text.
-std::optional<std::string> ArchiveName(const std::string& destination, bool full) {
+std::optional<std::string> ArchiveName(const std::string& destination, bool full,
+                                       const TBackupJobSettings& settings) {
     if (!IsDirectoryDestination(destination)) {
         return destination;
     }
@@ -215,7 +242,21 @@ std::optional<std::string> ArchiveName(const std::string& destination, bool full
         SetLastMessage("Chyba vytvoření složky pro zálohování '" + destination + "'.");
         return std::nullopt;
     }
-    return GenerateArchiveName(AbsolutePath(destination), Now(), full);
+    if (settings.NameRecordPath.empty()) {
+        return GenerateArchiveName(AbsolutePath(destination), Now(), full);
+    }
+    // Recorded before anything is built: a name once issued is never issued again, whatever
+    // becomes of its archive.
+    const TArchiveNameRecord record(settings.NameRecordPath);
+    std::string name =
+        GenerateArchiveName(AbsolutePath(destination), Now(), full, record.LastStamp());
+    try {
+        record.Store(ExtractFileName(name));
+    } catch (const std::exception& error) {
+        SetLastMessage(BuildFailure(error.what()));
+        return std::nullopt;
+    }
+    return name;
 }
 
 std::string SkippedLine(std::size_t count) {
@@ -234,6 +275,18 @@ void MakePrivate(const std::string& path) {
 
 bool DoBackup(const std::vector<std::string>& Files, const std::string& Destination, bool Full,
               bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite) {
+    std::vector<TArchiveItem> items;
+    items.reserve(Files.size());
+    for (const std::string& file : Files) {
+        // A file the caller names is that file, whatever "*" or "?" its name holds.
+        items.push_back(TArchiveItem{file, FileExists(file), false});
+    }
+    return DoBackup(items, Destination, Full, AskOverwrite, OnProgress, Overwrite);
+}
+
+bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destination, bool Full,
+              bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite,
+              const TBackupJobSettings& settings) {
     {
         std::lock_guard<std::mutex> guard(GStateLock);
         GLastMessage.clear();
@@ -246,7 +299,7 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     }
     TJobCleanup cleanup;
 
-    const std::optional<std::string> archiveName = ArchiveName(Destination, Full);
+    const std::optional<std::string> archiveName = ArchiveName(Destination, Full, settings);
     if (!archiveName) {
         return false;
     }
@@ -267,18 +320,28 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     }
 
     // The temporary archive lives beside its destination: the space check below is for the
-    // volume that keeps the archive and the final step is a rename within one directory.
+    // volume that keeps the archive and the final step is a rename within one directory. The
+    // engine writes into the file created here, so the name is never free for someone else to
+    // plant a link under (the engine refuses to write through one).
     const std::string archiveDirectory = ExtractFileDir(*archiveName);
-    cleanup.TempName = CreateUniqueTempFile(archiveDirectory.empty() ? "." : archiveDirectory);
-    DeleteFile(cleanup.TempName);
+    const std::string tempDirectory = archiveDirectory.empty() ? "." : archiveDirectory;
+    // What a job killed half-way left there; a job running now holds its file locked.
+    RemoveStaleTemporaries(tempDirectory, ".fbk", 6);
+    cleanup.TempName = CreateLockedTempFile(tempDirectory, ".fbk", cleanup.TempHandle);
     const std::string& tempName = cleanup.TempName;
 
+    std::vector<std::string> paths;
+    paths.reserve(Items.size());
+    for (const TArchiveItem& item : Items) {
+        paths.push_back(item.Path);
+    }
     // The walk of a large selection takes long: the caller's stop is asked for on the way.
-    const int64_t selectionSize = SelectionSize(Files, [&OnProgress](bool& abort) {
+    const int64_t selectionSize = SelectionSize(paths, [&OnProgress](bool& abort) {
         if (OnProgress) {
             OnProgress(0, abort);
         }
     });
+    paths = {};
     if (selectionSize < 0) {
         SetLastMessage(BuildFailure(TerminateText));
         return false;
@@ -294,7 +357,7 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     TAddOutcome outcome;
     try {
         TProgressObject progress(OnProgress);
-        outcome = BuildArchive(Files, tempName, progress);
+        outcome = BuildArchive(Items, tempName, progress);
     } catch (const std::exception& error) {
         outcome.Failed = true;
         outcome.Reason = error.what();
@@ -302,16 +365,6 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     if (outcome.Failed) {
         SetLastMessage(BuildFailure(outcome.Reason));
         return false;
-    }
-
-    if (!SameVolume(*archiveName, tempName)) {
-        const int64_t free = FreeSpace(archiveDirectory);
-        const int64_t size = OnDiskSize(tempName);
-        if (free >= 0 && size > free) {
-            SetLastMessage(DestinationSpaceMessage(VolumeLabel(*archiveName),
-                                                   static_cast<double>(size - free)));
-            return false;
-        }
     }
 
     MakePrivate(tempName);

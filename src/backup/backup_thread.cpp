@@ -145,6 +145,7 @@ void TBackupThread::Execute() {
         TransferTick.store(tick);
         FSkipRestOfPass = false;
         try {
+            FollowOptionsFile();
             if (DueNow()) {
                 RunBackup();
             }
@@ -180,6 +181,21 @@ void TBackupThread::Execute() {
             break;
         }
         SleepBetweenPasses(PassSleep);
+    }
+}
+
+void TBackupThread::FollowOptionsFile() {
+    const TDateTime lastRun = Options.LastRun();
+    const int32_t runEvery = Options.RunEvery();
+    const TDateTime inTime = Options.InTime();
+    if (Options.ReloadIfChanged() &&
+        (Options.LastRun() != lastRun || Options.RunEvery() != runEvery ||
+         Options.InTime() != inTime)) {
+        // As after a save in the options dialog.
+        ComputeNextRun(true);
+    } else if (PlannedBeyondReach(NextRun.load(), Options.RunEvery(), Now())) {
+        // The clock went back: the next slot from the present, not a run at once.
+        ComputeNextRun(false);
     }
 }
 

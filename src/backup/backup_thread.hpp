@@ -3,7 +3,7 @@
 // due and runs it (RunBackup), and about once a minute it sends waiting archives to the server
 // when the storage is remote (TransferBackup). It talks to the front end only through posted
 // messages (platform/message_sink.hpp) and reads every setting from the global Options when it
-// needs it.
+// needs it; at the start of each pass it takes in changes another process made to Options.ini.
 //
 // The thread starts paused: nothing runs until the owner calls Resume. A pause request
 // (SuspendBackupThread) is honoured only at the end of a pass, never inside a run or a transfer.
@@ -71,6 +71,9 @@ public:
     void ArchiveProgress(int32_t Percent, bool& Abort);
     // Cancellation callback of the selection operations.
     void QueryTerminated(bool& Abort);
+    // True when the last run was incremental and found nothing changed: it saved the state and
+    // recorded "Last run" without writing an archive.
+    bool LastRunChangedNothing() const { return FLastRunChangedNothing; }
     // Sends the oldest waiting archive to the server; false when nothing more can be sent now.
     bool TransferBackup();
     // Progress of the upload (worker thread): status bsTransferProgress with 0, the percentage
@@ -107,6 +110,10 @@ private:
     // Blocks at the safe point until Resume; clears a request that arrived meanwhile.
     void PauseHere();
     bool DueNow() const;
+    // At the start of a pass: takes in a change of Options.ini made by another process (a
+    // command line `config`, an editor) and plans again when the schedule changed or the plan
+    // lies further ahead than the present can reach.
+    void FollowOptionsFile();
 
     mutable std::mutex FStateLock;
     std::condition_variable FStateChanged;  // FSuspended changed, or a sleep is to end
@@ -120,6 +127,7 @@ private:
     bool FSkipRestOfPass = false;
     // Name (without directory) of the archive the current run wrote; pruning never deletes it.
     std::string FLastArchive;
+    bool FLastRunChangedNothing = false;
 };
 
 // The program's worker, or null.

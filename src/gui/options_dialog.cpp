@@ -148,7 +148,57 @@ bool TDiOptions::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+TDiOptions::TShown TDiOptions::FromOptions() const {
+    TShown shown;
+    shown.RunEvery = Options.RunEvery();
+    const TTimeParts time = DecodeTime(Options.InTime());
+    shown.Seconds = time.Hour * 3600 + time.Minute * 60 + time.Second;
+    shown.FileChoose = Options.FileChoose();
+    shown.BackupKind = Options.BackupKind();
+    shown.WeekDay = Options.CompletelyWeekBackupDay();
+    shown.MonthDay = Options.CompletelyMonthBackupDay();
+    shown.SavingKind = Options.SavingKind();
+    shown.LocalDirectory = Options.LocalDirectory();
+    shown.LocalTemporaryDirectory = Options.LocalTemporaryDirectory();
+    shown.RemoteHost = Options.RemoteHost();
+    shown.RemoteUser = Options.RemoteUser();
+    shown.RemotePassword = Options.RemotePassword();
+    shown.Passive = ReadPassiveMode(Options);
+    shown.BackupCount = Options.BackupCount();
+    return shown;
+}
+
+TDiOptions::TShown TDiOptions::FromControls() const {
+    TShown shown;
+    shown.RunEvery = EdEvery->value();
+    const QTime time = DTTime->time();
+    shown.Seconds = time.hour() * 3600 + time.minute() * 60 + time.second();
+    shown.FileChoose = Text(EdFile);
+    shown.BackupKind = -1;
+    if (RBFull->isChecked()) {
+        shown.BackupKind = bkFull;
+    } else if (RBIncWeek->isChecked()) {
+        shown.BackupKind = bkIncWeek;
+    } else if (RBIncMonth->isChecked()) {
+        shown.BackupKind = bkIncMonth;
+    }
+    shown.WeekDay = CBComplete->currentIndex() + 1;
+    shown.MonthDay = SEdComplete->value();
+    shown.SavingKind = RBLocal->isChecked() ? skLocal : skRemote;
+    shown.LocalDirectory = Text(EdDir);
+    shown.LocalTemporaryDirectory = Text(EdLocalTemp);
+    shown.RemoteHost = Text(EdHost);
+    shown.RemoteUser = Text(EdUser);
+    shown.RemotePassword = Text(EdPassword);
+    shown.Passive = CBPassive->isChecked();
+    shown.BackupCount = SEdBackupCount->value();
+    return shown;
+}
+
 void TDiOptions::LoadFromOptions() {
+    // The file may have been changed by another process since this one last looked.
+    Options.ReloadIfChanged();
+    FShown = FromOptions();
     EdEvery->setValue(Options.RunEvery());
     const TTimeParts time = DecodeTime(Options.InTime());
     DTTime->setTime(QTime(time.Hour, time.Minute, time.Second));
@@ -246,43 +296,68 @@ TDateTime TDiOptions::PickerValue() const {
 }
 
 void TDiOptions::SaveToOptions() {
-    Options.SetRunEvery(EdEvery->value());
-    Options.SetInTime(PickerValue());
-    Options.SetFileChoose(Text(EdFile));
+    Options.ReloadIfChanged();
+    // An option the user left as shown keeps whatever the file holds now.
+    const TShown& shown = FShown;
+    if (EdEvery->value() != shown.RunEvery) {
+        Options.SetRunEvery(EdEvery->value());
+    }
+    const QTime time = DTTime->time();
+    if (time.hour() * 3600 + time.minute() * 60 + time.second() != shown.Seconds) {
+        Options.SetInTime(PickerValue());
+    }
+    if (Text(EdFile) != shown.FileChoose) {
+        Options.SetFileChoose(Text(EdFile));
+    }
+    int kind = -1;
     if (RBFull->isChecked()) {
-        Options.SetBackupKind(bkFull);
+        kind = bkFull;
     } else if (RBIncWeek->isChecked()) {
-        Options.SetBackupKind(bkIncWeek);
+        kind = bkIncWeek;
     } else if (RBIncMonth->isChecked()) {
-        Options.SetBackupKind(bkIncMonth);
+        kind = bkIncMonth;
     }
-    Options.SetCompletelyWeekBackupDay(CBComplete->currentIndex() + 1);
-    Options.SetCompletelyMonthBackupDay(SEdComplete->value());
-    if (RBLocal->isChecked()) {
-        Options.SetSavingKind(skLocal);
-        if (Options.FileCountForTransfer() != 0) {
-            Options.SetFileCountForTransfer(0);
-            GuiPrompts().Information(
-                this, QStringLiteral("Některé ze souborů připravených k přenosu zůstaly v "
-                                     "dočasném úložišti."));
+    if (kind >= 0 && kind != shown.BackupKind) {
+        Options.SetBackupKind(static_cast<TBackupKind>(kind));
+    }
+    if (CBComplete->currentIndex() + 1 != shown.WeekDay) {
+        Options.SetCompletelyWeekBackupDay(CBComplete->currentIndex() + 1);
+    }
+    if (SEdComplete->value() != shown.MonthDay) {
+        Options.SetCompletelyMonthBackupDay(SEdComplete->value());
+    }
+    const int saving = RBLocal->isChecked() ? skLocal : skRemote;
+    if ((RBLocal->isChecked() || RBRemote->isChecked()) && saving != shown.SavingKind) {
+        Options.SetSavingKind(static_cast<TSavingKind>(saving));
+    }
+    if (saving == skLocal && Options.FileCountForTransfer() != 0) {
+        Options.SetFileCountForTransfer(0);
+        GuiPrompts().Information(this, QStringLiteral("Některé ze souborů připravených k přenosu "
+                                                      "zůstaly v dočasném úložišti."));
+    }
+    const auto store = [](const QLineEdit* edit, const std::string& before, auto setter) {
+        if (Text(edit) != before) {
+            (Options.*setter)(Text(edit));
         }
-    } else {
-        Options.SetSavingKind(skRemote);
+    };
+    store(EdDir, shown.LocalDirectory, &TOptions::SetLocalDirectory);
+    store(EdLocalTemp, shown.LocalTemporaryDirectory, &TOptions::SetLocalTemporaryDirectory);
+    store(EdHost, shown.RemoteHost, &TOptions::SetRemoteHost);
+    store(EdUser, shown.RemoteUser, &TOptions::SetRemoteUser);
+    store(EdPassword, shown.RemotePassword, &TOptions::SetRemotePassword);
+    if (CBPassive->isChecked() != shown.Passive) {
+        WritePassiveMode(Options, CBPassive->isChecked());
     }
-    Options.SetLocalDirectory(Text(EdDir));
-    Options.SetLocalTemporaryDirectory(Text(EdLocalTemp));
-    Options.SetRemoteHost(Text(EdHost));
-    Options.SetRemoteUser(Text(EdUser));
-    Options.SetRemotePassword(Text(EdPassword));
-    WritePassiveMode(Options, CBPassive->isChecked());
-    Options.SetBackupCount(SEdBackupCount->value());
+    if (SEdBackupCount->value() != shown.BackupCount) {
+        Options.SetBackupCount(SEdBackupCount->value());
+    }
 
-    const TBackupKind kind = Options.BackupKind();
+    const TBackupKind storedKind = Options.BackupKind();
     const int32_t count = Options.BackupCount();
     int minimum = 0;
-    if (kind == bkIncWeek && count < WeeklyMinimumCount) {
+    if (storedKind == bkIncWeek && count < WeeklyMinimumCount) {
         minimum = WeeklyMinimumCount;
-    } else if (kind == bkIncMonth && count < MonthlyMinimumCount) {
+    } else if (storedKind == bkIncMonth && count < MonthlyMinimumCount) {
         minimum = MonthlyMinimumCount;
     }
     if (minimum != 0) {
@@ -292,6 +367,8 @@ void TDiOptions::SaveToOptions() {
         Options.SetBackupCount(minimum);
         SEdBackupCount->setValue(minimum);
     }
+    // From here on a change means a change from what the controls show now.
+    FShown = FromControls();
 
     // Re-plan from the new options. Not while a backup or an upload runs: the pause would
     // hold the dialog until it ends; the worker re-plans after it anyway.

@@ -7,9 +7,16 @@
 // backup count to the minimum of the incremental kinds, and lets the worker re-plan. A setter
 // that cannot write is reported in a message box by the command that saved; the save stops at
 // that step. GUI thread only.
+//
+// Another process (`sejfko-cli config`, a second front end) may write Options.ini while the
+// dialog is open: LoadFromOptions takes the file's current values in first, and a save writes
+// only the options whose control the user changed from what the dialog showed, so that it never
+// undoes a change it did not make.
 
 #include <QDialog>
 #include <QString>
+#include <cstdint>
+#include <string>
 
 #include "platform/date_time.hpp"
 
@@ -39,7 +46,8 @@ public:
     ~TDiOptions() override;
 
     void LoadFromOptions();
-    // Writes every control; lets an Options setter's exception pass to the caller.
+    // Writes every control that differs from what LoadFromOptions (or the last save) showed; lets
+    // an Options setter's exception pass to the caller.
     void SaveToOptions();
     // Whether "&Apply" or "OK" saved the options.
     bool Applied() const { return FApplied; }
@@ -93,6 +101,27 @@ private:
     // The save of "&Apply" and "OK": false when a setter failed (reported here).
     bool SaveAndReport();
     TDateTime PickerValue() const;
+
+    // The options as the controls showed them when loaded or last saved.
+    struct TShown {
+        int32_t RunEvery = 0;
+        int32_t Seconds = 0;  // time of day of "In time"
+        std::string FileChoose;
+        int BackupKind = -1;
+        int32_t WeekDay = 0;
+        int32_t MonthDay = 0;
+        int SavingKind = -1;
+        std::string LocalDirectory;
+        std::string LocalTemporaryDirectory;
+        std::string RemoteHost;
+        std::string RemoteUser;
+        std::string RemotePassword;
+        bool Passive = false;
+        int32_t BackupCount = 0;
+    };
+    TShown FromOptions() const;
+    TShown FromControls() const;
+    TShown FShown;
 
     TWorkerControl& FWorker;
     bool FApplied = false;

@@ -16,7 +16,8 @@ TFileLock::TFileLock(const std::string& lockPath) {
     if (int fault = InjectedFault(TFileOperation::Create, lockPath)) {
         throw EOSError(fault, lockPath + ": " + SystemErrorMessage(fault));
     }
-    FHandle = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Read access is all flock needs; a lock file made by root (sudo) stays usable by the user.
+    FHandle = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (FHandle < 0) {
         int error = errno;
         throw EOSError(error, lockPath + ": " + SystemErrorMessage(error));

@@ -9,7 +9,8 @@ namespace sejfko {
 
 class TFileLock {
 public:
-    // Creates the lock file (mode 0600) when missing and waits for the lock. Throws EOSError when
+    // Creates the lock file (empty, mode 0644: anyone who may read it can take the lock) when
+    // missing and waits for the lock. Throws EOSError when
     // the lock file cannot be created or locked (creation passes the fault seam as
     // TFileOperation::Create).
     explicit TFileLock(const std::string& lockPath);

@@ -243,6 +243,39 @@ TEST_F(OptionsDialogTest, SaveWritesEveryFieldAndLetsTheWorkerReplan) {
     EXPECT_EQ(Worker.Resumes, 1);
 }
 
+// `sejfko-cli config` (another process, here another options object on the same file) writes
+// while the desktop program runs: the dialog shows the file's values when it opens, and its save
+// writes only what the user changed in it, never undoing the other process's change.
+TEST_F(OptionsDialogTest, ChangesMadeByAnotherProcessAreShownAndNeverUndone) {
+    StoreValidLocal(bkFull, 10);
+    TOptions other;
+    other.Load(Data.Path());
+    other.SetBackupCount(25);
+    TDiOptions dialog(Worker);
+    dialog.LoadFromOptions();
+    EXPECT_EQ(dialog.SEdBackupCount->value(), 25);
+
+    other.SetLocalDirectory("/jinde");
+    other.SetRunEvery(4);
+    dialog.EdEvery->setValue(3);  // the user's own change of a key the other process wrote
+    dialog.EdUser->setText("karel");
+    dialog.BtnApply->click();
+    other.SetBackupCount(30);
+    dialog.EdHost->setText("server");
+    dialog.BtnOk->click();
+    ASSERT_TRUE(dialog.Applied());
+
+    TOptions file;
+    file.Load(Data.Path());
+    EXPECT_EQ(file.LocalDirectory(), "/jinde");
+    EXPECT_EQ(file.BackupCount(), 30);
+    EXPECT_EQ(file.RunEvery(), 3);
+    EXPECT_EQ(file.RemoteUser(), "karel");
+    EXPECT_EQ(file.RemoteHost(), "server");
+    EXPECT_EQ(file.FileChoose(), "/home/user/vyber.txt");
+    EXPECT_EQ(Options.LocalDirectory(), "/jinde");
+}
+
 TEST_F(OptionsDialogTest, NoPauseWhileTheWorkerIsBusy) {
     StoreValidLocal(bkFull, 10);
     for (int busy = 0; busy < 2; ++busy) {

@@ -13,10 +13,14 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "support/disk_usage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::OnDiskSize;
+using test::SameVolume;
 
 using test::ReadWholeFile;
 using test::TTempDir;
@@ -144,6 +148,31 @@ TEST(ConfinedDirectory, FailuresLeaveTheOldFileAndNoTemporaryFile) {
     }
     TScopedFault fault(FailUnder(dir / "new", TFileOperation::MakeDirectory, EACCES));
     EXPECT_EQ(ErrorOf([&] { WriteWhole(root, "new/x", "x"); }), EACCES);
+}
+
+// What a killed restore left beside a file goes when the file is written again; temporary files
+// of other names and one a writer still holds stay.
+TEST(ConfinedDirectory, TemporariesOfAKilledRestoreGoWhenTheirFileIsWritten) {
+    TTempDir dir;
+    const std::string stale = dir.WriteFile("d/.a.txt.Xy12Zw34", "killed half-way");
+    const std::string other = dir.WriteFile("d/.b.txt.Xy12Zw34", "of a file not written now");
+    const std::string mine = dir.WriteFile("d/.a.txt.notmine", "a user's");
+    TConfinedDirectory root(dir.Path());
+    TConfinedFileWriter active(root, "d/a.txt");  // in use until it commits
+    {
+        TConfinedFileWriter writer(root, "d/a.txt");
+        writer.Write("new", 3);
+        writer.Commit(0644, std::nullopt);
+    }
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(other));
+    EXPECT_TRUE(FileExists(mine));
+    std::size_t temporaries = 0;
+    for (const std::string& name : test::EntryNames(dir / "d")) {
+        temporaries += name.rfind(".a.txt.", 0) == 0 && name.size() == 15 ? 1 : 0;
+    }
+    EXPECT_EQ(temporaries, 1u);  // the active writer's
+    EXPECT_EQ(ReadWholeFile(dir / "d/a.txt"), "new");
 }
 
 }  // namespace
