@@ -85,6 +85,10 @@ bool WildMatch(std::string_view pattern, std::string_view name) {
 TFileWalker::TFileWalker(TWalkOptions options) : FOptions(std::move(options)) {}
 
 void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal) {
+    // A spec is an entry too: a run may name a million files exactly.
+    if (FOptions.OnEntry) {
+        FOptions.OnEntry();
+    }
     const std::string root = rootDir != nullptr ? rootDir : "";
     const std::string_view base = BaseName(spec);
     if (!literal && HasWildcard(base)) {

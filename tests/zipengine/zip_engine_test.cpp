@@ -99,6 +99,20 @@ TEST_F(TZipEngineTest, WalkOfALargeTreeTicksAndStopsAtTheFirstRefusal) {
     ASSERT_EQ(Engine.Calls.size(), 1u);
     EXPECT_EQ(Engine.Calls[0].Action, zacTick);
     EXPECT_FALSE(Exists(Archive + "2"));
+
+    // An incremental run names its files exactly, and there may be a million of them: each name
+    // is looked at as an entry too.
+    std::vector<TEngineRun::TSpecLine> exact;
+    for (int d = 0; d < 10; ++d) {
+        for (int f = 0; f < 100; ++f) {
+            exact.emplace_back(Dir / ("tree/d" + std::to_string(d) + "/f" + std::to_string(f)),
+                               false, "", true);
+        }
+    }
+    EXPECT_LT(Engine.Run(Archive + "3", exact), 0);
+    ASSERT_EQ(Engine.Calls.size(), 1u);
+    EXPECT_EQ(Engine.Calls[0].Action, zacTick);
+    EXPECT_FALSE(Exists(Archive + "3"));
 }
 
 TEST_F(TZipEngineTest, NothingMatchedMakesNoArchiveAndKeepsAnExistingOne) {
