@@ -405,8 +405,9 @@ TEST(NetFtp, UploadInactivityLimitCountsProgressAcrossSends) {
         server.Stop();
         EXPECT_EQ(error, c.Succeeds ? 0 : 10060) << c.Name;
         if (!c.Succeeds) {
-            // Buffers fill at once; then the limit, once, with a margin for a busy machine.
-            EXPECT_LT(took, std::chrono::milliseconds(DataLimitMs * 5 / 2)) << c.Name;
+            // Buffers fill at once; then the limit, once, with a margin for a busy machine (a
+            // limit restarted by every partial send took three times as long).
+            EXPECT_LT(took, std::chrono::milliseconds(DataLimitMs * 2)) << c.Name;
         }
     }
 }
