@@ -350,7 +350,7 @@ TEST(NetFtp, ServerNeverConnectingInActiveModeTimesOut) {
 // stops is given up once the limit has passed (not once per partial send), while one that keeps
 // taking a little within every limit keeps the upload alive however long it lasts.
 TEST(NetFtp, UploadInactivityLimitCountsProgressAcrossSends) {
-    constexpr int DataLimitMs = 1000;
+    constexpr int DataLimitMs = 2000;
     struct TCase {
         const char* Name;
         int ReceiveBuffer;
@@ -359,7 +359,7 @@ TEST(NetFtp, UploadInactivityLimitCountsProgressAcrossSends) {
     };
     const TCase cases[] = {
         {"reader that stops", 4096, -1, false},
-        {"slow reader", 65536, 5, true},
+        {"slow reader", 65536, 7, true},
     };
     for (const TCase& c : cases) {
         TTempDir dir;
