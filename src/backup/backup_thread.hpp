@@ -27,6 +27,10 @@ namespace sejfko {
 class TNetComponent;
 enum TWorkMode : uint8_t;
 
+// What the front ends show when the selection file cannot be opened (WM_SELECTION_MISSING).
+constexpr const char* SelectionMissingMessage =
+    "Soubor s výběrem neexistuje, zvolte ho znovu v dialogu nastavení";
+
 // "Last run" written when a run begins; any value up to it means no successful backup.
 constexpr TDateTime NeverMarker = 100.0;
 
@@ -98,6 +102,7 @@ protected:
 
 private:
     class TRunClosing;
+    void RunBackupSteps(TRunClosing& closing);
     void ThreadMain();
     // Blocks at the safe point until Resume; clears a request that arrived meanwhile.
     void PauseHere();

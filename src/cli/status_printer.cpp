@@ -6,8 +6,7 @@
 
 namespace sejfko {
 
-const char* const SelectionMissingText =
-    "Soubor s výběrem neexistuje, zvolte ho znovu v dialogu nastavení";
+const char* const SelectionMissingText = SelectionMissingMessage;
 
 namespace {
 
