@@ -150,6 +150,7 @@ void TBackupThread::RunBackup() {
     const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
     std::string refusal;
     const TSelectionResult read = ReadSelectionFile(selection, includeList, excludeList, &refusal);
+    FSelectionMissing = read == TSelectionResult::Unreadable;
     if (read == TSelectionResult::Unreadable) {
         PostToMain(WM_SELECTION_MISSING);
         FSkipRestOfPass = true;
