@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -12,6 +13,7 @@
 
 #include "gui/fake_notifications.hpp"
 #include "gui/gui_test_support.hpp"
+#include "gui/single_instance.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko::test {
@@ -49,6 +51,10 @@ TEST(NoTrayProgramTest, ABackupsBalloonsReachTheNotificationService) {
     EXPECT_TRUE(program.waitForFinished(Bound));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
+    const QFileInfo executable(QStringLiteral(SEJFKO_GUI_PATH));
+    QFile::remove(InstanceLockPath(
+        SingleInstanceName(executable.canonicalPath() + QStringLiteral("/") + executable.fileName(),
+                           QString::fromStdString(dir / "data"))));
     ASSERT_TRUE(arrived);
     ASSERT_GE(service.Calls.size(), 2u);
     EXPECT_EQ(service.Calls[0].Application, "Sejfko");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -62,6 +63,8 @@ protected:
                 process->waitForFinished(Bound);
             }
         }
+        // The lock file stays behind its holders by design; the test's own goes with the test.
+        QFile::remove(InstanceLockPath(Name));
     }
 
     TTempDir Data;
