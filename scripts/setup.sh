@@ -12,6 +12,7 @@ PACKAGES=(
   python3 python3-pyftpdlib vsftpd
   zip unzip 7zip pigz curl
   xvfb trayer imagemagick xdotool
+  dbus-daemon
   util-linux findutils
 )
 

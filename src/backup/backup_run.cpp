@@ -173,6 +173,7 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
     const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
     std::string refusal;
     const TSelectionResult read = ReadSelectionFile(selection, includeList, excludeList, &refusal);
+    FSelectionMissing = read == TSelectionResult::Unreadable;
     if (read == TSelectionResult::Unreadable) {
         closing.Record.Result = SelectionMissingMessage;
         PostToMain(WM_SELECTION_MISSING);

@@ -111,6 +111,9 @@ private:
     // command line `config`, an editor) and plans again when the schedule changed or the plan
     // lies further ahead than the present can reach.
     void FollowOptionsFile();
+    // Plans from changed options (after a pause, or a change made by another process); while
+    // the selection file that a run could not open is still missing, keeps the next slot.
+    void ReplanFromOptions();
 
     mutable std::mutex FStateLock;
     std::condition_variable FStateChanged;  // FSuspended changed, or a sleep is to end
@@ -120,6 +123,9 @@ private:
     std::atomic<bool> FTerminated{false};
     // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
     bool FSkipRestOfPass = false;
+    // Set by a run whose selection file could not be opened, cleared by the next run and by
+    // planning once the file can be read again.
+    bool FSelectionMissing = false;
     // Name (without directory) of the archive the current run wrote; pruning never deletes it.
     std::string FLastArchive;
     bool FLastRunChangedNothing = false;
