@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,7 @@ constexpr const char* TerminateText = "Terminate backup";
 std::mutex GStateLock;
 std::string GLastMessage;
 std::vector<std::string> GSkippedFiles;
+TJobStatistics GStatistics;
 TOverwriteConfirmation GConfirmation;
 std::string GEngineDirectory;
 
@@ -55,6 +57,8 @@ struct TAddOutcome {
     bool Failed = false;
     std::string Reason;
     std::vector<std::string> Skipped;
+    uint64_t Files = 0;
+    uint64_t BytesRead = 0;
 };
 
 // The engine writes into the temporary file the job created, or leaves it empty when it wrote
@@ -105,6 +109,8 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
         progress.Finish();
         addedCount = zip.AddedCount();
         outcome.Skipped = zip.SkippedFiles();
+        outcome.Files = static_cast<uint64_t>(std::max(addedCount, 0));
+        outcome.BytesRead = zip.TotalBytes();
         const int32_t errorCode = zip.ErrorCode();
         if (progress.StopRequested()) {
             outcome.Failed = true;
@@ -159,6 +165,11 @@ void TProgressObject::Call(int32_t percent, bool& abort) const {
 std::string LastMessage() {
     std::lock_guard<std::mutex> guard(GStateLock);
     return GLastMessage;
+}
+
+TJobStatistics LastJobStatistics() {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    return GStatistics;
 }
 
 void GetLastMessage(std::string& text) {
@@ -291,6 +302,7 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
         std::lock_guard<std::mutex> guard(GStateLock);
         GLastMessage.clear();
         GSkippedFiles.clear();
+        GStatistics = {};
     }
     int32_t idle = 0;
     if (!RunningJobs.compare_exchange_strong(idle, 1)) {
@@ -381,7 +393,10 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     if (!outcome.Skipped.empty()) {
         result += SkippedLine(outcome.Skipped.size());
     }
+    const TFileStatus archive = GetFileStatus(*archiveName);
     std::lock_guard<std::mutex> guard(GStateLock);
+    GStatistics = {ExtractFileName(*archiveName), outcome.Files, outcome.BytesRead,
+                   static_cast<uint64_t>(std::max<int64_t>(archive.Size, 0))};
     GSkippedFiles = std::move(outcome.Skipped);
     GLastMessage = std::move(result);
     return true;
