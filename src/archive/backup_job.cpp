@@ -81,6 +81,8 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
                                           int32_t perCent) {
             progress.ZipTotalProgress(sender, totalSize, perCent);
         };
+        // The engine calls back now and then while it finds the files (before any percentage).
+        zip.OnTick = [&progress](TZipArchiver* sender) { progress.ZipTotalProgress(sender, 0, 0); };
         zip.OnMessage = [&engineFailure](TZipArchiver*, int32_t errCode, const std::string& text) {
             const int32_t code = errCode & 0xFF;
             if (errCode != 0 && code != zecSkipped && engineFailure.empty()) {
@@ -345,8 +347,17 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     for (const TArchiveItem& item : Items) {
         paths.push_back(item.Path);
     }
-    const int64_t selectionSize = SelectionSize(paths);
+    // The walk of a large selection takes long: the caller's stop is asked for on the way.
+    const int64_t selectionSize = SelectionSize(paths, [&OnProgress](bool& abort) {
+        if (OnProgress) {
+            OnProgress(0, abort);
+        }
+    });
     paths = {};
+    if (selectionSize < 0) {
+        SetLastMessage(BuildFailure(TerminateText));
+        return false;
+    }
     const int64_t tempFree = FreeSpace(ExtractFileDir(tempName));
     if (tempFree >= 0 && static_cast<double>(selectionSize) / 2.0 > static_cast<double>(tempFree)) {
         SetLastMessage(TempSpaceMessage(

@@ -72,6 +72,7 @@ void TBackupThread::Terminate() {
         std::lock_guard lock(FStateLock);
         FTerminated.store(true);
     }
+    FTerminateEvent.Set();
     FStateChanged.notify_all();
 }
 

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/auto_reset_event.hpp"
+#include "platform/cancel_event.hpp"
 #include "platform/data_directory.hpp"
 #include "platform/date_time.hpp"
 
@@ -34,6 +35,12 @@ constexpr const char* SelectionMissingMessage =
 // "Last run" written when a run begins; any value up to it means no successful backup.
 constexpr TDateTime NeverMarker = 100.0;
 
+// A worker asked to end sees the request within about a second wherever it waits; a front end
+// that has waited this long for it ends the process anyway (platform/exit_watchdog.hpp).
+constexpr std::chrono::milliseconds WorkerStopBound{10000};
+constexpr const char* WorkerStopLateText =
+    "Rozpracovaná činnost neskončila včas, Sejfko končí okamžitě.";
+
 class TBackupThread {
 public:
     // Paused; IncSelectPath is "IncSelect.ini" in the options' data directory.
@@ -47,7 +54,8 @@ public:
     void Resume();
     // True while the thread has not started or has paused itself.
     bool Suspended() const;
-    // Sets the terminate request (and wakes any sleep), without waiting.
+    // Sets the terminate request (and wakes any sleep and network wait), without waiting. Any
+    // thread may call it.
     void Terminate();
     bool Terminated() const;
     // Waits until the thread has ended (resumes it first when it is paused).
@@ -121,6 +129,8 @@ private:
     bool FStarted = false;
     bool FSuspended = true;
     std::atomic<bool> FTerminated{false};
+    // Set with FTerminated: the network waits of a transfer watch it.
+    TCancelEvent FTerminateEvent;
     // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
     bool FSkipRestOfPass = false;
     // Set by a run whose selection file could not be opened, cleared by the next run and by

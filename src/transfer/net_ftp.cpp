@@ -170,6 +170,7 @@ void TNetFTP::CopyEventsTo(TNetTCPConnection& channel) const {
     channel.OnWorkBegin = OnWorkBegin;
     channel.OnWorkEnd = OnWorkEnd;
     channel.Timeouts = Timeouts;
+    channel.CancelEvent = CancelEvent;
     channel.RecvBufferSize = RecvBufferSize;
     channel.SendBufferSize = SendBufferSize;
 }

@@ -7,8 +7,9 @@
 // "type ", "syst", "nlst "). No QUIT is ever sent: Disconnect closes the connection.
 //
 // One thread uses an object at a time; every call blocks it, bounded by Timeouts. The work
-// events of the client are copied to each data connection when it opens, so a handler sees the
-// progress of uploads and downloads and may throw to stop them. Failures: ENetProtocolReplyError
+// events of the client (and its CancelEvent) are copied to each data connection when it opens, so
+// a handler sees the progress of uploads and downloads and may throw to stop them, and a stop
+// request ends the data connection's waits too. Failures: ENetProtocolReplyError
 // for a refused step (message: the server's line), ENetSocketError, ENetConnClosedGracefully,
 // ENetInvalidReply, EOSError for a local file. A failure during a data transfer leaves the
 // completion reply unread: only Disconnect is safe afterwards.

@@ -2,7 +2,9 @@
 // copy, counts it, and prunes the server to "Backup count". Runs on the worker thread (or a
 // command-line process's main thread); blocks it for the upload, bounded by the client's time
 // limits. A terminate request is seen at fixed points and on every progress event of the
-// upload, where TransferWork raises "Terminate transfer" to stop it.
+// upload, where TransferWork raises "Terminate transfer" to stop it; every network wait watches
+// the request too (the worker's terminate event), so a silent or stalled server ends the call
+// within moments of it.
 
 #include "transfer/transfer_backup.hpp"
 
@@ -154,6 +156,7 @@ bool TBackupThread::TransferBackup() {
         ftp->User = Options.RemoteUser();
         ftp->Password = Options.RemotePassword();
         ftp->Passive = Options.PassiveMode() != 0;
+        ftp->CancelEvent = &FTerminateEvent;
         ftp->OnWork = [this](TNetComponent* s, TWorkMode m, int64_t c) { TransferWork(s, m, c); };
         ftp->OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t c) {
             TransferWorkBegin(s, m, c);
@@ -166,7 +169,9 @@ bool TBackupThread::TransferBackup() {
             ftp->Connect(true);
         } catch (...) {
             // Unreachable or refusing servers are tried again later without bothering the user.
-            SetErrorText(TextOf(std::current_exception()));
+            if (!Terminated()) {
+                SetErrorText(TextOf(std::current_exception()));
+            }
             return false;
         }
         PostStatus(bsTransferStarted);

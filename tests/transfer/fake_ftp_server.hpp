@@ -98,8 +98,12 @@ inline int FakeListen(int& port) {
     return fd;
 }
 
-inline int FakeConnect(const std::string& ip, int port) {
+// `receiveBuffer` (bytes, 0: the system's) is fixed before connecting, so the window stays small.
+inline int FakeConnect(const std::string& ip, int port, int receiveBuffer = 0) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -129,13 +133,14 @@ public:
             PassiveListener = -1;
             return TFakeSocket(fd);
         }
-        return TFakeSocket(FakeConnect(ActiveIP, ActivePort));
+        return TFakeSocket(FakeConnect(ActiveIP, ActivePort, DataReceiveBuffer));
     }
     TFakeFtpServer& Server;
     TFakeSocket Control;
     std::string ActiveIP;
     int ActivePort = 0;
     int PassiveListener = -1;
+    int DataReceiveBuffer = 0;  // SO_RCVBUF of an active data connection (0: the system's)
     std::string PassiveAddress = "127,0,0,1";  // what the 227 reply names
 };
 
