@@ -131,6 +131,11 @@ void TNetFTP::Delete(const std::string& name) {
     SendCommand("DELE " + name, {250});
 }
 
+void TNetFTP::Rename(const std::string& from, const std::string& to) {
+    SendCommand("RNFR " + from, {350});
+    SendCommand("RNTO " + to, {250});
+}
+
 void TNetFTP::Put(const std::string& localPath, const std::string& remoteName, bool append) {
     TFileSource source(localPath);
     TransferData((append ? "APPE " : "STOR ") + remoteName,

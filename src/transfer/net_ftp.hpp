@@ -43,6 +43,8 @@ public:
     void Login();
     // "DELE " and the name (250).
     void Delete(const std::string& name);
+    // "RNFR " (350), then "RNTO " (250).
+    void Rename(const std::string& from, const std::string& to);
     // Uploads the local file (opened before any command is sent) with "STOR " (or "APPE ").
     void Put(const std::string& localPath, const std::string& remoteName, bool append = false);
     // Downloads with "RETR " into `localPath`, which appears (or is replaced) only when the

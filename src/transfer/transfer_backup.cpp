@@ -34,6 +34,32 @@ namespace sejfko {
 
 namespace {
 
+// Refusals are expected here: usually there is no such file. Other failures (the connection
+// lost or out of step after a time-out) fail the steps that follow as they should.
+void DeleteIfThere(TNetFTP& ftp, const std::string& name) {
+    try {
+        ftp.Delete(name);
+    } catch (const ENetProtocolReplyError&) {
+    }
+}
+
+// The archive travels under a hidden temporary name and takes its own only when whole, so a
+// lost connection or a killed process never leaves a torn archive that a restore would trust.
+// The temporary name is fixed per archive: the next attempt, which sends the same archive,
+// removes what a broken one left. A server that cannot rename gets a plain upload.
+void SendArchive(TNetFTP& ftp, const std::string& localPath, const std::string& name) {
+    const std::string partial = "." + name + ".part";
+    DeleteIfThere(ftp, partial);
+    ftp.Put(localPath, partial, false);
+    DeleteIfThere(ftp, name);
+    try {
+        ftp.Rename(partial, name);
+    } catch (const ENetProtocolReplyError&) {
+        DeleteIfThere(ftp, partial);
+        ftp.Put(localPath, name, false);
+    }
+}
+
 std::mutex ErrorLock;
 std::string ErrorText;
 
@@ -180,13 +206,7 @@ bool TBackupThread::TransferBackup() {
                 ftp->Disconnect();
                 return false;
             }
-            try {
-                ftp->Delete(name);
-            } catch (const ENetProtocolReplyError&) {
-                // Usually there is no such file yet. Other failures (the connection lost or
-                // out of step after a time-out) fail the steps that follow as they should.
-            }
-            ftp->Put(IncludeTrailingPathDelimiter(directory) + name, name, false);
+            SendArchive(*ftp, IncludeTrailingPathDelimiter(directory) + name, name);
             int deleteError = 0;
             const bool deleted =
                 DeleteFile(IncludeTrailingPathDelimiter(directory) + name, &deleteError);

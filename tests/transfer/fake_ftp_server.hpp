@@ -139,6 +139,7 @@ public:
     TFakeSocket Control;
     std::string ActiveIP;
     int ActivePort = 0;
+    std::string RenameFrom;
     int PassiveListener = -1;
     int DataReceiveBuffer = 0;  // SO_RCVBUF of an active data connection (0: the system's)
     std::string PassiveAddress = "127,0,0,1";  // what the 227 reply names
@@ -321,6 +322,20 @@ private:
             data.Send(listing);
             data.Close();
             s.Reply("226 Listing sent");
+        } else if (verb == "RNFR") {
+            std::lock_guard lock(Mutex);
+            s.RenameFrom = Files.count(argument) == 1 ? argument : "";
+            s.Reply(s.RenameFrom.empty() ? "550 No such file" : "350 Ready for RNTO");
+        } else if (verb == "RNTO") {
+            std::lock_guard lock(Mutex);
+            if (s.RenameFrom.empty()) {
+                s.Reply("503 RNFR first");
+                return;
+            }
+            Files[argument] = Files[s.RenameFrom];
+            Files.erase(s.RenameFrom);
+            s.RenameFrom.clear();
+            s.Reply("250 Renamed");
         } else if (verb == "DELE") {
             std::lock_guard lock(Mutex);
             if (Files.erase(argument) == 1) {

@@ -120,8 +120,11 @@ TEST(TransferBackup, SendsPrunesAndCountsWithTheExactCommandBytes) {
     EXPECT_TRUE(std::regex_match(
         f.Server.Transcript(),
         std::regex(std::string("user zaloha\r\npass heslo\r\ntype I\r\nsyst\r\n") +
-                   "DELE Backup_20261208_1200_full.fbk\r\n" + port +
-                   "STOR Backup_20261208_1200_full.fbk\r\n" + port + "nlst \\*.fbk\r\n" +
+                   "DELE \\.Backup_20261208_1200_full\\.fbk\\.part\r\n" + port +
+                   "STOR \\.Backup_20261208_1200_full\\.fbk\\.part\r\n" +
+                   "DELE Backup_20261208_1200_full.fbk\r\n" +
+                   "RNFR \\.Backup_20261208_1200_full\\.fbk\\.part\r\n" +
+                   "RNTO Backup_20261208_1200_full.fbk\r\n" + port + "nlst \\*.fbk\r\n" +
                    "DELE Backup_20261201_1200_full.fbk\r\nDELE Backup_20261202_1200_full.fbk\r\n")))
         << f.Server.Transcript();
     const auto files = f.Server.FilesNow();
@@ -171,8 +174,8 @@ TEST(TransferBackup, OldestRegularArchiveGoesFirst) {
     const auto files = f.Server.FilesNow();
     EXPECT_EQ(files.at("Backup_20261207_1200.fbk"), "older");
     EXPECT_EQ(files.count("Backup_2020.fbk"), 0u);
-    EXPECT_LT(f.Server.Transcript().find("STOR Backup_20261207_1200.fbk"),
-              f.Server.Transcript().find(std::string("STOR ") + Archive));
+    EXPECT_LT(f.Server.Transcript().find("RNTO Backup_20261207_1200.fbk"),
+              f.Server.Transcript().find(std::string("RNTO ") + Archive));
     EXPECT_TRUE(FileExists(f.Temp + "/zzz.txt"));
 }
 
@@ -198,7 +201,7 @@ TEST(TransferBackup, AnArchiveWhoseLocalCopyCannotBeDeletedIsNotSentAgain) {
     }
     f.Server.Stop();
     const std::string transcript = f.Server.Transcript();
-    const std::string stor = std::string("STOR ") + Archive;
+    const std::string stor = std::string("RNTO ") + Archive;
     EXPECT_EQ(transcript.find(stor), transcript.rfind(stor)) << transcript;
     EXPECT_EQ(f.Server.FilesNow().at(newer), "newer");
     EXPECT_TRUE(FileExists(f.Local()));
@@ -264,6 +267,37 @@ TEST(TransferBackup, RefusedUploadIsReportedAndKeepsTheArchive) {
     EXPECT_TRUE(FileExists(f.Local()));
     EXPECT_EQ(Options.FileCountForTransfer(), 1);
     EXPECT_EQ(LastTransferErrorText(), "553 Not allowed");
+}
+
+// An upload cut short leaves nothing under the archive's name, the next one clears what it left,
+// and a server that cannot rename still gets the archive.
+TEST(TransferBackup, OnlyAWholeArchiveTakesItsName) {
+    TTransferFixture f;
+    const std::string partial = std::string(".") + Archive + ".part";
+    f.Server.Files = {{partial, "torn"}};
+    std::atomic<bool> refuseRename = true;
+    f.Server.Override = [&](TFakeSession& s, const std::string& verb, const std::string&) {
+        return verb == "RNFR" && refuseRename && s.Reply("502 Command not implemented");
+    };
+    f.Server.Start();
+    TBackupThread worker;
+    EXPECT_TRUE(worker.TransferBackup());
+    auto files = f.Server.FilesNow();
+    EXPECT_EQ(files.at(Archive), f.Content);
+    EXPECT_EQ(files.count(partial), 0u);
+
+    refuseRename = false;
+    f.Dir.WriteFile(std::string("Temp/") + Archive, "again");
+    Options.SetFileCountForTransfer(1);
+    {
+        std::lock_guard lock(f.Server.Mutex);
+        f.Server.Files[partial] = "torn";
+    }
+    EXPECT_TRUE(worker.TransferBackup());
+    f.Server.Stop();
+    files = f.Server.FilesNow();
+    EXPECT_EQ(files.at(Archive), "again");
+    EXPECT_EQ(files.count(partial), 0u);
 }
 
 TEST(TransferBackup, RefusedPruningIsReportedAfterTheArchiveWasSent) {
