@@ -234,7 +234,7 @@ bool TConfinedDirectory::IsDirectory(const std::string& relative) {
 // ---- TConfinedFileWriter -------------------------------------------------------------------
 
 TConfinedFileWriter::TConfinedFileWriter(TConfinedDirectory& directory, const std::string& relative)
-    : FDirectory(directory), FFullPath(directory.FullPath(relative)) {
+    : FFullPath(directory.FullPath(relative)) {
     std::string parent;
     if (!SplitComponents(relative, parent, FName)) {
         Fail(EINVAL);
