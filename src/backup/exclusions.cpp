@@ -7,6 +7,11 @@
 //   those entries have not changed.
 // - "Is the child already included?" is answered by a count of entries per name, kept in step
 //   with the list, instead of a scan of the list per child.
+//
+// An earlier exclusion may already have replaced a directory by its entries, so that a later
+// exclusion of that directory (or of one above) no longer occurs as an entry: the entries the
+// expansion added below an excluded directory go too, or the order of the selection's lines
+// would decide whether the directory is left out. Entries the user listed stay as they are.
 
 #include <unordered_map>
 
@@ -40,10 +45,16 @@ bool SameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && NameKey(a) == NameKey(b);
 }
 
+// True for a path below the directory `exclusion` names (written with its trailing separator).
+bool IsBelowExcludedDirectory(const std::string& path, const std::string& exclusion) {
+    return !exclusion.empty() && exclusion.back() == PathDelimiter &&
+           path.size() > exclusion.size() && SameName(path.substr(0, exclusion.size()), exclusion);
+}
+
 class TExclusionRun {
 public:
     TExclusionRun(TStringList& include, const TQueryAbort& query)
-        : FInclude(include), FQuery(query) {}
+        : FInclude(include), FQuery(query), FAdded(include.size(), false) {}
 
     // False when cancelled.
     bool Apply(const std::string& exclusion) {
@@ -54,7 +65,11 @@ public:
             }
             const std::string& entry = FInclude[i];
             if (exclusion.find(entry) == std::string::npos) {
-                ++i;
+                if (FAdded[i] && IsBelowExcludedDirectory(entry, exclusion)) {
+                    Erase(i);
+                } else {
+                    ++i;
+                }
             } else if (SameName(entry, exclusion)) {
                 Erase(i);
             } else if (GetFileStatus(entry).Kind == TEntryKind::Regular) {
@@ -97,6 +112,7 @@ private:
                 }
                 if (FCounts.try_emplace(NameKey(child), 1).second) {
                     FInclude.push_back(std::move(child));
+                    FAdded.push_back(true);
                 }
             }
         }
@@ -122,11 +138,13 @@ private:
             }
         }
         FInclude.erase(FInclude.begin() + static_cast<std::ptrdiff_t>(i));
+        FAdded.erase(FAdded.begin() + static_cast<std::ptrdiff_t>(i));
     }
 
     TStringList& FInclude;
     const TQueryAbort& FQuery;
     std::unordered_map<std::string, int> FCounts;  // entries per name key, once needed
+    std::vector<bool> FAdded;                      // per entry: added by the expansion
     bool FIndexed = false;
 };
 

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <random>
+#include <set>
 #include <utility>
 
 #include "backup/selection_file.hpp"
@@ -82,6 +83,17 @@ TEST_F(ApplyExclusionsTest, ExpandsLevelByLevelAndAppendsChildrenAtTheEnd) {
               (TStringList{Data("a.txt"), Data("Sub/s.txt")}));
 }
 
+TEST_F(ApplyExclusionsTest, DirectoryExcludedAfterAnExclusionBelowItKeepsNothingOfIt) {
+    // The first exclusion has already replaced Sub/ by its entries: the second must still leave
+    // out everything below Sub/, whatever order the lines of the selection file have.
+    const TStringList expected{Data(".hidden"), Data("Temp/"), Data("a.txt")};
+    EXPECT_EQ(Apply({Data()}, {Data("Sub/Deep/"), Data("Sub/")}), expected);
+    EXPECT_EQ(Apply({Data()}, {Data("Sub/"), Data("Sub/Deep/")}), expected);
+    // An entry the user listed below the excluded directory stays, as it always did.
+    EXPECT_EQ(Apply({Data(), Data("Sub/s.txt")}, {Data("Sub/Deep/"), Data("Sub/")}),
+              (TStringList{Data("Sub/s.txt"), Data(".hidden"), Data("Temp/"), Data("a.txt")}));
+}
+
 TEST_F(ApplyExclusionsTest, ChildAlreadyIncludedIsNotAddedTwice) {
     EXPECT_EQ(Apply({Data("a.txt"), Data()}, {Data("Temp/")}),
               (TStringList{Data("a.txt"), Data(".hidden"), Data("Sub/")}));
@@ -106,14 +118,21 @@ TEST_F(ApplyExclusionsTest, SymlinkToADirectoryIsNotExpandedInto) {
 }
 
 // The algorithm as plainly written: a new scan from the start after each replaced directory and
-// a scan of the whole list per child. The implementation must give the same lists.
+// a scan of the whole list per child; an entry the expansion added below an excluded directory
+// goes as well. The implementation must give the same lists.
 TStringList ReferenceExclusions(TStringList include, const TStringList& exclude) {
+    std::set<std::string> expanded;  // the entries the expansion added
     for (const std::string& e : exclude) {
         std::size_t i = 0;
         while (i < include.size()) {
             const std::string s = include[i];
             if (e.find(s) == std::string::npos) {
-                ++i;
+                if (e.back() == '/' && s.size() > e.size() && s.starts_with(e) &&
+                    expanded.count(s) != 0) {
+                    include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
+                } else {
+                    ++i;
+                }
             } else if (s == e) {
                 include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
             } else if (GetFileStatus(s).Kind == TEntryKind::Regular) {
@@ -129,6 +148,7 @@ TStringList ReferenceExclusions(TStringList include, const TStringList& exclude)
                         }
                         if (std::find(include.begin(), include.end(), child) == include.end()) {
                             include.push_back(child);
+                            expanded.insert(child);
                             added = true;
                         }
                     }
