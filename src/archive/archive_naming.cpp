@@ -1,5 +1,6 @@
 #include "archive/archive_naming.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -9,8 +10,40 @@ namespace sejfko {
 
 namespace {
 
+constexpr double OneMinute = 1.0 / (24 * 60);
+
 bool Exists(const std::string& path) {
     return GetFileStatus(path, false).Kind != TEntryKind::Missing;
+}
+
+bool AllDigits(const std::string& text, std::size_t from, std::size_t count) {
+    return from + count <= text.size() &&
+           std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int Number(const std::string& text, std::size_t from, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// The middle of the stamp's minute; stepping from there keeps repeated additions of one minute
+// clear of the rounding at minute boundaries. A stamp that is no valid time gives 0.
+TDateTime MinuteOf(const std::string& stamp) {
+    if (stamp.size() != 13 || !AllDigits(stamp, 0, 8) || stamp[8] != '_' ||
+        !AllDigits(stamp, 9, 4)) {
+        return 0;
+    }
+    try {
+        return EncodeDateTime(Number(stamp, 0, 4), Number(stamp, 4, 2), Number(stamp, 6, 2),
+                              Number(stamp, 9, 2), Number(stamp, 11, 2), 30);
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 }  // namespace
@@ -47,22 +80,38 @@ std::string ArchiveFileName(const std::string& stamp, bool full) {
     return "Backup_" + stamp + (full ? "_full" : "") + ".fbk";
 }
 
-std::string GenerateArchiveName(const std::string& directory, TDateTime now, bool full) {
-    const std::string prefix = IncludeTrailingPathDelimiter(directory);
-    // Stepping from the middle of the minute keeps repeated additions of one minute clear of
-    // the rounding at minute boundaries.
-    const TDateParts date = DecodeDate(now);
-    const TTimeParts time = DecodeTime(now);
-    TDateTime minute = EncodeDateTime(date.Year, date.Month, date.Day, time.Hour, time.Minute, 30);
-    constexpr double OneMinute = 1.0 / (24 * 60);
-    for (;;) {
-        const std::string stamp = FormatArchiveStamp(minute);
-        if (!Exists(prefix + ArchiveFileName(stamp, false)) &&
-            !Exists(prefix + ArchiveFileName(stamp, true))) {
-            return prefix + ArchiveFileName(stamp, full);
-        }
-        minute += OneMinute;
+bool ParseArchiveName(const std::string& name, std::string& stamp, bool& full) {
+    // "Backup_" 8 digits "_" 4 digits, then ".fbk" or "_full.fbk".
+    static const std::string prefix = "Backup_";
+    if (name.compare(0, prefix.size(), prefix) != 0 || !AllDigits(name, 7, 8) || name.size() < 20 ||
+        name[15] != '_' || !AllDigits(name, 16, 4)) {
+        return false;
     }
+    const std::string rest = name.substr(20);
+    if (rest != ".fbk" && rest != "_full.fbk") {
+        return false;
+    }
+    stamp = name.substr(7, 13);
+    full = rest == "_full.fbk";
+    return true;
+}
+
+std::string GenerateArchiveName(const std::string& directory, TDateTime now, bool full,
+                                const std::string& after) {
+    const std::string prefix = IncludeTrailingPathDelimiter(directory);
+    TDateTime minute = MinuteOf(FormatArchiveStamp(now));
+    std::string stamp = FormatArchiveStamp(minute);
+    if (!after.empty() && stamp <= after) {
+        // Stamps compare as the times they stand for.
+        minute = MinuteOf(after) + OneMinute;
+        stamp = FormatArchiveStamp(minute);
+    }
+    while (Exists(prefix + ArchiveFileName(stamp, false)) ||
+           Exists(prefix + ArchiveFileName(stamp, true))) {
+        minute += OneMinute;
+        stamp = FormatArchiveStamp(minute);
+    }
+    return prefix + ArchiveFileName(stamp, full);
 }
 
 }  // namespace sejfko

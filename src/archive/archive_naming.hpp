@@ -20,9 +20,16 @@ std::string AbsolutePath(const std::string& path);
 // "Backup_" + stamp + ("_full" when `full`) + ".fbk".
 std::string ArchiveFileName(const std::string& stamp, bool full);
 
+// True for "Backup_yyyymmdd_hhmm.fbk" and "Backup_yyyymmdd_hhmm_full.fbk" (digits checked, the
+// date and time not); fills `stamp` and `full`.
+bool ParseArchiveName(const std::string& name, std::string& stamp, bool& full);
+
 // The archive name in `directory` (absolute, with or without a trailing separator) for a run at
-// `now`. When an archive of either kind already carries that minute's stamp, the next free minute
-// is taken, so no run replaces an archive made earlier and names sort in the order made.
-std::string GenerateArchiveName(const std::string& directory, TDateTime now, bool full);
+// `now`: the minute of `now`, or the first minute later than `after` (a stamp
+// "yyyymmdd_hhmm"; empty for none) when that is later, moved on while an archive of either kind
+// already carries the stamp. So no run replaces an archive made earlier, and names sort in the
+// order they were made even when the clock was set back.
+std::string GenerateArchiveName(const std::string& directory, TDateTime now, bool full,
+                                const std::string& after = {});
 
 }  // namespace sejfko

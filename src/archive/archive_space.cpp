@@ -78,9 +78,4 @@ std::string TempSpaceMessage(const std::string& volume, double shortfall) {
            FormatByteCount(shortfall) + " bytů.";
 }
 
-std::string DestinationSpaceMessage(const std::string& volume, double shortfall) {
-    return "Nedostatek místa pro zálohovací soubor na disku '" + volume + "'! Uvolněte alespoň " +
-           FormatByteCount(shortfall) + " bytů.";
-}
-
 }  // namespace sejfko

@@ -24,7 +24,5 @@ std::string VolumeLabel(const std::string& path);
 
 // "Není dostatek místa pro dočasné soubory na disku '%s'! Uvolněte alespoň %n bytů."
 std::string TempSpaceMessage(const std::string& volume, double shortfall);
-// "Nedostatek místa pro zálohovací soubor na disku '%s'! Uvolněte alespoň %n bytů."
-std::string DestinationSpaceMessage(const std::string& volume, double shortfall);
 
 }  // namespace sejfko

@@ -6,10 +6,10 @@
 #include <optional>
 #include <system_error>
 
+#include "archive/archive_name_record.hpp"
 #include "archive/archive_naming.hpp"
 #include "archive/archive_space.hpp"
 #include "archive/zip_archiver.hpp"
-#include "backup/update_batch.hpp"
 #include "platform/clock.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/file_system.hpp"
@@ -55,7 +55,14 @@ struct TAddOutcome {
     std::vector<std::string> Skipped;
 };
 
-TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::string& tempName,
+// The engine writes into the temporary file the job created, or leaves it empty when it wrote
+// nothing (it removes what it wrote when it fails).
+bool ArchiveWritten(const std::string& tempName) {
+    const TFileStatus status = GetFileStatus(tempName, false);
+    return status.Kind == TEntryKind::Regular && status.Size > 0;
+}
+
+TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::string& tempName,
                          TProgressObject& progress) {
     TAddOutcome outcome;
     std::string engineFailure;  // the first fatal message the engine sent
@@ -77,17 +84,17 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         zip.AddOptions = TAddOptions{AddDirNames, AddHiddenFiles};
         zip.SetZipFileName(tempName);
         zip.FSpecArgs.clear();
-        zip.FSpecRootDirs.clear();
-        for (const std::string& file : files) {
-            if (DirectoryExists(file)) {
-                zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(file) + "*.*");
-                zip.FSpecRootDirs.emplace_back();
+        zip.FSpecExtras.clear();
+        for (const TArchiveItem& item : items) {
+            if (DirectoryExists(item.Path)) {
+                zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(item.Path) + "*.*");
+                zip.FSpecExtras.emplace_back();
             } else {
-                zip.FSpecArgs.push_back(file);
+                zip.FSpecArgs.push_back(item.Path);
                 // The deletion list lies in a private temporary directory; a restore looks for
                 // it at the archive's root.
-                zip.FSpecRootDirs.push_back(IsUpdateBatchPath(file) ? ExtractFileDir(file)
-                                                                    : std::string());
+                zip.FSpecExtras.push_back(
+                    {item.AtRoot ? ExtractFileDir(item.Path) : std::string(), item.Exact});
             }
         }
         zip.Add();
@@ -98,7 +105,7 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
         if (progress.StopRequested()) {
             outcome.Failed = true;
             outcome.Reason = TerminateText;
-        } else if (files.empty() || errorCode == zaeNothingToAdd || errorCode == zecNothingToDo) {
+        } else if (items.empty() || errorCode == zaeNothingToAdd || errorCode == zecNothingToDo) {
             outcome.Failed = true;
             outcome.Reason = NothingToArchiveText;
         } else if (errorCode != 0 && errorCode != zecSkipped) {
@@ -106,7 +113,7 @@ TAddOutcome BuildArchive(const std::vector<std::string>& files, const std::strin
             outcome.Reason = !engineFailure.empty() ? engineFailure : zip.ErrorMessage();
         }
     }
-    if (!outcome.Failed && !FileExists(tempName)) {
+    if (!outcome.Failed && !ArchiveWritten(tempName)) {
         // Without an error, an engine that added nothing and wrote nothing found nothing.
         outcome.Failed = true;
         outcome.Reason = !engineFailure.empty() ? engineFailure
@@ -197,7 +204,8 @@ bool ConfirmOverwrite(const std::string& archiveName) {
 }
 
 // Step 4; an empty optional after setting the failure text.
-std::optional<std::string> ArchiveName(const std::string& destination, bool full) {
+std::optional<std::string> ArchiveName(const std::string& destination, bool full,
+                                       const TBackupJobSettings& settings) {
     if (!IsDirectoryDestination(destination)) {
         return destination;
     }
@@ -213,7 +221,21 @@ std::optional<std::string> ArchiveName(const std::string& destination, bool full
         SetLastMessage("Chyba vytvoření složky pro zálohování '" + destination + "'.");
         return std::nullopt;
     }
-    return GenerateArchiveName(AbsolutePath(destination), Now(), full);
+    if (settings.NameRecordPath.empty()) {
+        return GenerateArchiveName(AbsolutePath(destination), Now(), full);
+    }
+    // Recorded before anything is built: a name once issued is never issued again, whatever
+    // becomes of its archive.
+    const TArchiveNameRecord record(settings.NameRecordPath);
+    std::string name =
+        GenerateArchiveName(AbsolutePath(destination), Now(), full, record.LastStamp());
+    try {
+        record.Store(ExtractFileName(name));
+    } catch (const std::exception& error) {
+        SetLastMessage(BuildFailure(error.what()));
+        return std::nullopt;
+    }
+    return name;
 }
 
 std::string SkippedLine(std::size_t count) {
@@ -232,6 +254,18 @@ void MakePrivate(const std::string& path) {
 
 bool DoBackup(const std::vector<std::string>& Files, const std::string& Destination, bool Full,
               bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite) {
+    std::vector<TArchiveItem> items;
+    items.reserve(Files.size());
+    for (const std::string& file : Files) {
+        // A file the caller names is that file, whatever "*" or "?" its name holds.
+        items.push_back(TArchiveItem{file, FileExists(file), false});
+    }
+    return DoBackup(items, Destination, Full, AskOverwrite, OnProgress, Overwrite);
+}
+
+bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destination, bool Full,
+              bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite,
+              const TBackupJobSettings& settings) {
     {
         std::lock_guard<std::mutex> guard(GStateLock);
         GLastMessage.clear();
@@ -244,7 +278,7 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     }
     TJobCleanup cleanup;
 
-    const std::optional<std::string> archiveName = ArchiveName(Destination, Full);
+    const std::optional<std::string> archiveName = ArchiveName(Destination, Full, settings);
     if (!archiveName) {
         return false;
     }
@@ -265,13 +299,20 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     }
 
     // The temporary archive lives beside its destination: the space check below is for the
-    // volume that keeps the archive and the final step is a rename within one directory.
+    // volume that keeps the archive and the final step is a rename within one directory. The
+    // engine writes into the file created here, so the name is never free for someone else to
+    // plant a link under (the engine refuses to write through one).
     const std::string archiveDirectory = ExtractFileDir(*archiveName);
     cleanup.TempName = CreateUniqueTempFile(archiveDirectory.empty() ? "." : archiveDirectory);
-    DeleteFile(cleanup.TempName);
     const std::string& tempName = cleanup.TempName;
 
-    const int64_t selectionSize = SelectionSize(Files);
+    std::vector<std::string> paths;
+    paths.reserve(Items.size());
+    for (const TArchiveItem& item : Items) {
+        paths.push_back(item.Path);
+    }
+    const int64_t selectionSize = SelectionSize(paths);
+    paths = {};
     const int64_t tempFree = FreeSpace(ExtractFileDir(tempName));
     if (tempFree >= 0 && static_cast<double>(selectionSize) / 2.0 > static_cast<double>(tempFree)) {
         SetLastMessage(TempSpaceMessage(
@@ -283,7 +324,7 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     TAddOutcome outcome;
     try {
         TProgressObject progress(OnProgress);
-        outcome = BuildArchive(Files, tempName, progress);
+        outcome = BuildArchive(Items, tempName, progress);
     } catch (const std::exception& error) {
         outcome.Failed = true;
         outcome.Reason = error.what();
@@ -291,16 +332,6 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
     if (outcome.Failed) {
         SetLastMessage(BuildFailure(outcome.Reason));
         return false;
-    }
-
-    if (!SameVolume(*archiveName, tempName)) {
-        const int64_t free = FreeSpace(archiveDirectory);
-        const int64_t size = OnDiskSize(tempName);
-        if (free >= 0 && size > free) {
-            SetLastMessage(DestinationSpaceMessage(VolumeLabel(*archiveName),
-                                                   static_cast<double>(size - free)));
-            return false;
-        }
     }
 
     MakePrivate(tempName);

@@ -60,6 +60,23 @@ void SetOverwriteConfirmation(TOverwriteConfirmation confirmation);
 // directory, the system. Tests point it at the build's engine or at an empty directory.
 void SetZipEngineDirectory(const std::string& directory);
 
+// One path to archive, with how the archive job is to take it.
+struct TArchiveItem {
+    std::string Path;
+    // A name the caller found itself (a scan, its own deletion list): taken byte for byte,
+    // blanks and control characters included, and never as a pattern. When it is gone by the
+    // time the engine looks for it, it is reported as skipped.
+    bool Exact = false;
+    // Stored at the archive's root under its file name (the deletion list).
+    bool AtRoot = false;
+};
+
+// What a job needs beyond its arguments.
+struct TBackupJobSettings {
+    // The record of the newest archive name issued (see archive_name_record.hpp); empty: none.
+    std::string NameRecordPath;
+};
+
 // Archives `Files` (files or directories; a directory with all its subdirectories) into
 // `Destination`: a directory (it exists as one, ends with a separator, or its last component has
 // no "."), which is created when missing and receives "Backup_yyyymmdd_hhmm[_full].fbk" for the
@@ -74,7 +91,15 @@ void SetZipEngineDirectory(const std::string& directory);
 // with "\n") and LastSkippedFiles names them. Errors outside the archive build (an empty
 // `Destination`, a temporary file that cannot be created) propagate to the caller with
 // LastMessage left empty; the temporary file is removed and RunningJobs restored on every path.
+// An entry that exists as a file is taken by its exact name (never as a pattern); other entries
+// are handed to the engine as file specifications.
 bool DoBackup(const std::vector<std::string>& Files, const std::string& Destination, bool Full,
               bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite);
+// The same for items that say how each path is taken. With a name record in `settings`, a
+// generated name is also later than the recorded one, and is recorded before the archive is
+// built (the job fails with "Chyba při zálohování." when the record cannot be written).
+bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destination, bool Full,
+              bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite,
+              const TBackupJobSettings& settings = {});
 
 }  // namespace sejfko

@@ -19,14 +19,7 @@ namespace {
 constexpr int32_t BusyResult = -255;
 constexpr uint64_t ExactPercentLimit = 214748;
 
-// The record's text up to its terminator, without trailing blanks and control characters, with
-// the engine's "/" turned into the platform's separator.
-std::string RecordText(const TZipCallbackRecord& record) {
-    const std::size_t length = strnlen(record.Text, sizeof record.Text);
-    std::string text(record.Text, length);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
-        text.pop_back();
-    }
+std::string PlatformSeparators(std::string text) {
     if constexpr (PathDelimiter != '/') {
         for (char& c : text) {
             if (c == '/') {
@@ -35,6 +28,24 @@ std::string RecordText(const TZipCallbackRecord& record) {
         }
     }
     return text;
+}
+
+// The record's whole text: uncut when the engine gave it, else up to the terminator.
+std::string ExactText(const TZipCallbackRecord& record) {
+    if (record.FullText != nullptr) {
+        return PlatformSeparators(record.FullText);
+    }
+    return PlatformSeparators(std::string(record.Text, strnlen(record.Text, sizeof record.Text)));
+}
+
+// The text for display and events: up to its terminator, without trailing blanks and control
+// characters, with the engine's "/" turned into the platform's separator.
+std::string RecordText(const TZipCallbackRecord& record) {
+    std::string text(record.Text, strnlen(record.Text, sizeof record.Text));
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
+        text.pop_back();
+    }
+    return PlatformSeparators(std::move(text));
 }
 
 // Counter addition that stops the batch instead of wrapping.
@@ -108,7 +119,7 @@ int32_t TZipArchiver::Add() {
         RecordError(zaeFatalEngine, {});
     }
     FSpecArgs.clear();
-    FSpecRootDirs.clear();
+    FSpecExtras.clear();
     FSpecArgsExcl.clear();
     FCancel = false;
     FExecuting = false;
@@ -201,6 +212,10 @@ int32_t TZipArchiver::HandleCallback(const TZipCallbackRecord& record) {
     const int32_t action = record.ActionCode & 0xFF;
     const std::string text = RecordText(record);
     try {
+        if (action == zacMessage && (record.ErrorCode & 0xFF) == zecSkipped) {
+            // The run matches skipped files against the names it handed in: they must be whole.
+            FSkippedFiles.push_back(ExactText(record));
+        }
         DispatchCallback(action, record.ErrorCode, record.Size, text);
     } catch (const std::exception& error) {
         if (FEventErrorText.empty()) {
@@ -276,9 +291,6 @@ void TZipArchiver::DispatchCallback(int32_t action, int32_t errorCode, uint64_t 
                 if (FErrorCode == zecEventError && !FEventErrorText.empty()) {
                     FErrorMessage = "Exception in Event " + FEventErrorText;
                 }
-                if (FErrorCode == zecSkipped) {
-                    FSkippedFiles.push_back(text);
-                }
             }
             Message(errorCode, FErrorMessage);
             break;
@@ -315,7 +327,9 @@ void TZipArchiver::ReadDirectory() {
     FZipContents.clear();
     FZipComment.clear();
     FErrorCode = 0;
-    if (FZipFileName.empty() || !FileExists(FZipFileName)) {
+    // An empty file is an archive not yet written (the job's temporary file), not a bad one.
+    if (FZipFileName.empty() || !FileExists(FZipFileName) ||
+        GetFileStatus(FZipFileName).Size == 0) {
         return;
     }
     try {

@@ -152,9 +152,13 @@ public:
     int32_t AddCompLevel = 9;
     TAddOptions AddOptions;
     TDateTime AddFrom = 0;
-    std::vector<std::string> FSpecArgs;      // ">" recurses, "|" does not, for one line
-    // Per line of FSpecArgs: a non-empty entry replaces RootDir for that line's files.
-    std::vector<std::string> FSpecRootDirs;
+    std::vector<std::string> FSpecArgs;  // ">" recurses, "|" does not, for one line
+    // Per line of FSpecArgs (may be shorter; missing entries are defaults).
+    struct TSpecExtra {
+        std::string RootDir;   // non-empty: replaces RootDir for that line's files
+        bool Literal = false;  // the line is one exact path: no prefix, no trimming, no pattern
+    };
+    std::vector<TSpecExtra> FSpecExtras;
     std::vector<std::string> FSpecArgsExcl;  // patterns to leave out
     bool Unattended = false;
     intptr_t WindowHandle = 0;  // passed to the engine unless Unattended
@@ -191,7 +195,8 @@ public:
     int32_t AddedCount() const { return FAddedCount; }
     // The first error raised by an event handler during the last batch (" #<code> \"<text>\"").
     const std::string& EventErrorText() const { return FEventErrorText; }
-    // Names of the files the engine skipped (vanished, unreadable) during the last Add.
+    // Names of the files the engine skipped (vanished, unreadable) during the last Add, byte for
+    // byte as the engine found them (not cut or trimmed as the message texts are).
     const std::vector<std::string>& SkippedFiles() const { return FSkippedFiles; }
     // The archive's central directory and comment, as last read.
     const std::vector<TZipDirEntry>& ZipContents() const { return FZipContents; }

@@ -68,8 +68,11 @@ std::string FormatFromDate(TDateTime value) {
     return std::string(text, 8);
 }
 
-TSpecLine ParseSpecLine(const std::string& line, uint16_t commandRecurse) {
+TSpecLine ParseSpecLine(const std::string& line, uint16_t commandRecurse, bool literal) {
     TSpecLine spec{line, commandRecurse};
+    if (literal) {
+        return spec;
+    }
     if (!line.empty() && line.front() == '>') {
         spec.Recurse = RecurseAll;
         spec.Text.erase(0, 1);
@@ -131,15 +134,20 @@ TZipCommandBuffer::TZipCommandBuffer(const TZipArchiver& archiver, void* caller,
     for (std::size_t index = 0; index < archiver.FSpecArgs.size(); ++index) {
         TZipSpec& spec = FSpecs[index];
         std::memset(&spec, 0, sizeof spec);
-        const TSpecLine line = ParseSpecLine(archiver.FSpecArgs[index], command.Recurse);
+        const TZipArchiver::TSpecExtra extra = index < archiver.FSpecExtras.size()
+                                                   ? archiver.FSpecExtras[index]
+                                                   : TZipArchiver::TSpecExtra{};
+        const TSpecLine line =
+            ParseSpecLine(archiver.FSpecArgs[index], command.Recurse, extra.Literal);
         FTexts.push_back(line.Text);  // kept even when empty: the engine expects a text
         spec.Spec = FTexts.back().c_str();
         spec.Password = command.Password;
         spec.Encrypt = command.Encrypt;
         spec.Recurse = line.Recurse;
+        spec.Literal = extra.Literal ? 1 : 0;
         spec.RootDir = rootDir;
-        if (index < archiver.FSpecRootDirs.size() && !archiver.FSpecRootDirs[index].empty()) {
-            spec.RootDir = Copy(FullPath(archiver.FSpecRootDirs[index]));
+        if (!extra.RootDir.empty()) {
+            spec.RootDir = Copy(FullPath(extra.RootDir));
         }
     }
     command.ArgCount = static_cast<int32_t>(FSpecs.size());

@@ -20,12 +20,13 @@ std::string StoreSuffixList(TAddStoreSuffixes suffixes, const std::string& extSu
 std::string FormatFromDate(TDateTime value);
 
 // One line of FSpecArgs: a leading ">" recurses (0xFFFF), "|" does not (0); otherwise the
-// command's flag. The text is what follows the prefix, blanks trimmed at both ends.
+// command's flag. The text is what follows the prefix, blanks trimmed at both ends. A `literal`
+// line is taken whole, with the command's flag: it is a name the caller found, not typed text.
 struct TSpecLine {
     std::string Text;
     uint16_t Recurse = 0;
 };
-TSpecLine ParseSpecLine(const std::string& line, uint16_t commandRecurse);
+TSpecLine ParseSpecLine(const std::string& line, uint16_t commandRecurse, bool literal = false);
 
 class TZipCommandBuffer {
 public:

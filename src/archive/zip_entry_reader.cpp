@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/crc32.hpp"
 #include "archive/zip_read_format.hpp"
 #include "archive/zip_reader.hpp"
-#include "backup/file_scan.hpp"
 
 namespace sejfko {
 

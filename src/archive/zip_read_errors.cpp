@@ -1,10 +1,10 @@
 // Every message of the zip reader is worded here, so that they read alike.
 
 #include <string>
-#include <system_error>
 
 #include "archive/zip_read_format.hpp"
 #include "archive/zip_reader.hpp"
+#include "platform/system_error_text.hpp"
 
 namespace sejfko::zipread {
 
@@ -41,7 +41,7 @@ void FailEntry(int code, const std::string& archive, const std::string& entry,
 }
 
 std::string SystemErrorText(int error) {
-    return std::generic_category().message(error);
+    return CzechSystemErrorText(error);
 }
 
 }  // namespace sejfko::zipread

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_name_record.hpp"
 #include "archive/backup_job.hpp"
 #include "backup/backup_thread.hpp"
 #include "backup/file_list.hpp"
@@ -67,20 +68,40 @@ bool LoadPreviousState(TFileList& state, const std::string& path) {
     }
 }
 
-std::vector<std::string> Names(const TExpandedFileList& files) {
-    std::vector<std::string> names;
-    names.reserve(files.size());
+// What the incremental archive holds: names the scan found, taken exactly as they are.
+std::vector<TArchiveItem> ChangedItems(const TExpandedFileList& files) {
+    std::vector<TArchiveItem> items;
+    items.reserve(files.size());
     for (const TExpandedFile& file : files) {
-        names.push_back(file.Name);
+        items.push_back(TArchiveItem{file.Name, true, IsUpdateBatchPath(file.Name)});
     }
-    return names;
+    return items;
 }
 
-// Files the archive job had to leave out are not saved: the next run tries them again.
-void ForgetSkippedFiles(TFileList& state) {
+// The selection's own entries, for a complete archive: typed by a person, so an entry that names
+// no file may be a pattern; one that names a file is that file.
+std::vector<TArchiveItem> SelectionItems(const TStringList& entries) {
+    std::vector<TArchiveItem> items;
+    items.reserve(entries.size());
+    for (const std::string& entry : entries) {
+        items.push_back(TArchiveItem{entry, FileExists(entry), false});
+    }
+    return items;
+}
+
+// A file the archive job had to leave out is not in this archive: it keeps the record of the
+// version that is in an earlier one (`previous`), or gets none when there is no such version, so
+// the next run archives it, or lists it as deleted when it is gone.
+void RestoreSkippedFiles(TFileList& state, const TFileList& previous) {
+    TFileItem item;
     for (const std::string& name : LastSkippedFiles()) {
         for (int index = state.IndexOf(name); index >= 0; index = state.IndexOf(name)) {
             state.Delete(index);
+        }
+        const int before = previous.IndexOf(name);
+        if (before >= 0) {
+            previous.GetItem(before, item);
+            state.Add(item.Name, item.Stamp, item.Crc);
         }
     }
 }
@@ -111,6 +132,7 @@ void TBackupThread::RunBackup() {
     bool failed = false;
     const TDateTime startTime = Now();
     FLastArchive.clear();
+    FLastRunChangedNothing = false;
     BackupRunning.store(true);
     PostStatus(bsRunStarted);
     if (Terminated()) {
@@ -119,8 +141,9 @@ void TBackupThread::RunBackup() {
 
     TStringList includeList;
     TStringList excludeList;
-    std::vector<std::string> fileList;
+    std::vector<TArchiveItem> fileList;
     TFileList newState;
+    TFileList previousOfChanged;
     const TQueryAbort query = [this](bool& abort) { QueryTerminated(abort); };
 
     const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
@@ -142,7 +165,7 @@ void TBackupThread::RunBackup() {
     const bool incrementalKind = kind == bkIncWeek || kind == bkIncMonth;
     bool complete = false;
     if (kind == bkFull) {
-        fileList = includeList;
+        fileList = SelectionItems(includeList);
         complete = true;
         // A later switch to an incremental kind must start from a complete backup.
         DeleteFile(IncSelectPath);
@@ -155,12 +178,12 @@ void TBackupThread::RunBackup() {
         TFileList oldState;
         if (LoadPreviousState(oldState, IncSelectPath) && IsIncrementalRun(previousLastRun)) {
             closing.BatchMayExist = true;
-            SelectChangedFiles(oldState, expanded, newState, query);
-            fileList = Names(expanded);
+            SelectChangedFiles(oldState, expanded, newState, query, &previousOfChanged);
+            fileList = ChangedItems(expanded);
             complete = false;
         } else {
             BuildFileState(newState, expanded, query);
-            fileList = includeList;
+            fileList = SelectionItems(includeList);
             complete = true;
         }
     }
@@ -186,7 +209,9 @@ void TBackupThread::RunBackup() {
         const TBackupProgressEvent progress = [this](int32_t percent, bool& abort) {
             ArchiveProgress(percent, abort);
         };
-        if (DoBackup(fileList, destination, complete, false, progress, true)) {
+        TBackupJobSettings settings;
+        settings.NameRecordPath = ResolveDataPath(Options.Directory(), ArchiveNameRecordName);
+        if (DoBackup(fileList, destination, complete, false, progress, true, settings)) {
             Options.SetLastRun(startTime);
             if (local) {
                 FLastArchive = NewArchiveName(before, ListArchiveNames(destination));
@@ -204,8 +229,14 @@ void TBackupThread::RunBackup() {
 
     if (!failed && incrementalKind) {
         PostStatus(bsSavingSelection);
-        ForgetSkippedFiles(newState);
+        RestoreSkippedFiles(newState, previousOfChanged);
         newState.SaveToFile(IncSelectPath);
+        if (fileList.empty()) {
+            // Nothing changed: the saved state is exactly the files as they were at the start,
+            // which is what a successful run records.
+            Options.SetLastRun(startTime);
+            FLastRunChangedNothing = true;
+        }
     }
     if (Terminated()) {
         return;

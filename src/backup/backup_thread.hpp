@@ -63,6 +63,9 @@ public:
     void ArchiveProgress(int32_t Percent, bool& Abort);
     // Cancellation callback of the selection operations.
     void QueryTerminated(bool& Abort);
+    // True when the last run was incremental and found nothing changed: it saved the state and
+    // recorded "Last run" without writing an archive.
+    bool LastRunChangedNothing() const { return FLastRunChangedNothing; }
     // Sends the oldest waiting archive to the server; false when nothing more can be sent now.
     bool TransferBackup();
     // Progress of the upload (worker thread): status bsTransferProgress with 0, the percentage
@@ -110,6 +113,7 @@ private:
     bool FSkipRestOfPass = false;
     // Name (without directory) of the archive the current run wrote; pruning never deletes it.
     std::string FLastArchive;
+    bool FLastRunChangedNothing = false;
 };
 
 // The program's worker, or null.

@@ -1,11 +1,9 @@
 // The checksum streams the file through a fixed buffer, so memory stays bounded whatever the
-// file's size. libdeflate's CRC-32 (folding with carry-less multiplication where the processor
-// has it) is several times faster than a table-driven loop and keeps up with the page cache.
-
-#include <libdeflate.h>
+// file's size.
 
 #include <memory>
 
+#include "archive/crc32.hpp"
 #include "backup/file_scan.hpp"
 #include "platform/file_io.hpp"
 
@@ -17,10 +15,6 @@ namespace {
 constexpr std::size_t ChunkSize = 256 * 1024;
 
 }  // namespace
-
-uint32_t Crc32(uint32_t crc, const void* data, std::size_t size) {
-    return libdeflate_crc32(crc, data, size);
-}
 
 void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error) {
     crc = 0;

@@ -79,8 +79,4 @@ bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& sr
     return true;
 }
 
-int64_t GetCompressedSize(const std::string& fileName) {
-    return OnDiskSize(fileName);
-}
-
 }  // namespace sejfko

@@ -1,14 +1,16 @@
 #pragma once
-// Expansion of selection entries into files with their stamps, whole-file CRC-32 and on-disk
-// size. Directories are walked depth first in name order, dot-files included; symlinks met while
-// recursing are read through when they point to regular files and never followed into
-// directories (no loops); a symlink named in the selection itself is followed. Only regular files
-// are listed; FIFOs, sockets and devices are skipped and never opened.
+// Expansion of selection entries into files with their stamps, and whole-file CRC-32. Directories
+// are walked depth first in name order, dot-files included; symlinks met while recursing are read
+// through when they point to regular files and never followed into directories (no loops); a
+// symlink named in the selection itself is followed. Only regular files are listed; FIFOs, sockets
+// and devices are skipped and never opened.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "archive/crc32.hpp"
 
 namespace sejfko {
 
@@ -34,10 +36,5 @@ bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& sr
 // or Error 1 (and crc 0) when the file cannot be opened or read, or is not a regular file.
 // Never throws.
 void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error);
-// CRC-32 of a buffer, continuing from `crc` (0 to start).
-uint32_t Crc32(uint32_t crc, const void* data, std::size_t size);
-
-// Bytes the file occupies on disk, -1 when unknown.
-int64_t GetCompressedSize(const std::string& fileName);
 
 }  // namespace sejfko

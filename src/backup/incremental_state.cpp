@@ -5,6 +5,7 @@
 #include "backup/incremental_state.hpp"
 
 #include <string>
+#include <vector>
 
 #include "backup/update_batch.hpp"
 #include "platform/dos_time.hpp"
@@ -31,9 +32,13 @@ bool AskAbort(const TQueryAbort& query) {
 }  // namespace
 
 bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList& newState,
-                        const TQueryAbort& query) {
+                        const TQueryAbort& query, TFileList* previous) {
     newState.Clear();
+    if (previous != nullptr) {
+        previous->Clear();
+    }
     TExpandedFileList changed;
+    std::vector<std::string> vanished;  // stored files gone since the scan
     std::size_t next = 0;
     for (; next < files.size(); ++next) {
         if (AskAbort(query)) {
@@ -53,6 +58,8 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
             FileCrc32(file.Name, crc, error);
             if (error == 0) {
                 newState.Add(file.Name, file.Stamp, crc);
+            } else if (GetFileStatus(file.Name).Gone()) {
+                continue;  // gone again before anything was stored of it
             }
             changed.push_back(std::move(file));
             continue;
@@ -66,24 +73,41 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
         }
         FileCrc32(file.Name, crc, error);
         if (error != 0) {
-            // Unreadable now: archived if the job can, and treated as new by the next run.
+            if (GetFileStatus(file.Name).Gone()) {
+                // Deleted since the scan: forgetting it would bring the stored version back
+                // on a restore.
+                vanished.push_back(std::move(stored.Name));
+                continue;
+            }
+            // Unreadable now: archived if the job can; the stored record stays until a run
+            // can read it again, so nothing counts as saved that is not in an archive.
+            newState.Add(stored.Name, stored.Stamp, stored.Crc);
+            if (previous != nullptr) {
+                previous->Add(stored.Name, stored.Stamp, stored.Crc);
+            }
             changed.push_back(std::move(file));
         } else if (crc == stored.Crc) {
             // Only touched: the old stamp stays, so the next run checks the content again.
             newState.Add(stored.Name, stored.Stamp, stored.Crc);
         } else {
             newState.Add(file.Name, file.Stamp, crc);
+            if (previous != nullptr) {
+                previous->Add(stored.Name, stored.Stamp, stored.Crc);
+            }
             changed.push_back(std::move(file));
         }
     }
 
     bool batchCreated = false;
-    if (oldState.Count() > 0) {
+    if (oldState.Count() > 0 || !vanished.empty()) {
         TUpdateBatchWriter writer;
         TFileItem item;
         for (int i = 0; i < oldState.Count(); ++i) {
             oldState.GetItem(i, item);
             writer.Add(item.Name);
+        }
+        for (const std::string& name : vanished) {
+            writer.Add(name);
         }
         writer.Commit();
         const std::string batch = UpdateBatchPath();

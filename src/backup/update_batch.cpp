@@ -143,14 +143,6 @@ void TUpdateBatchWriter::Commit() {
     FImpl->FWriter.Commit();
 }
 
-void WriteUpdateBatch(const std::vector<std::string>& paths) {
-    TUpdateBatchWriter writer;
-    for (const std::string& path : paths) {
-        writer.Add(path);
-    }
-    writer.Commit();
-}
-
 void DeleteUpdateBatch() {
     std::lock_guard<std::mutex> guard(GBatchLock);
     if (GBatchDirectory.empty()) {

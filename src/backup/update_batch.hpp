@@ -48,8 +48,6 @@ private:
     std::unique_ptr<TImpl> FImpl;
 };
 
-// Writes the list for `paths` (replacing an older one); EOSError when it cannot.
-void WriteUpdateBatch(const std::vector<std::string>& paths);
 // Deletes the list and its private directory, ignoring the result. The next UpdateBatchPath()
 // makes a new directory.
 void DeleteUpdateBatch();

@@ -63,6 +63,10 @@ int RunBackupCommand(const std::string& configDirectory, std::ostream& out, std:
         if (printer.SelectionMissing() || printer.ExceptionShown() || !printer.RunFinished()) {
             return 1;
         }
+        if (foreground.Worker().LastRunChangedNothing()) {
+            out << NothingChangedText << "\n";
+            return 0;
+        }
         if (Options.LastRun() > NeverMarker) {
             out << LastMessage() << "\n";
             for (const std::string& skipped : LastSkippedFiles()) {
@@ -70,20 +74,15 @@ int RunBackupCommand(const std::string& configDirectory, std::ostream& out, std:
             }
             return 0;
         }
-        // No archive: the job failed (it left a new result text), or it never ran because an
-        // incremental run found nothing changed or the selection names nothing.
+        // No archive: the job failed (it left a new result text), or it never ran because the
+        // selection names nothing.
         const std::string message = LastMessage();
         if (message != previousMessage) {
             out << message << "\n";
             return 1;
         }
-        const TBackupKind kind = Options.BackupKind();
-        if (kind != bkIncWeek && kind != bkIncMonth) {
-            out << NothingSelectedText << "\n";
-            return 1;
-        }
-        out << NothingChangedText << "\n";
-        return 0;
+        out << NothingSelectedText << "\n";
+        return 1;
     } catch (const std::exception& failure) {
         err << failure.what() << "\n";
         return 1;

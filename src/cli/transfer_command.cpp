@@ -28,8 +28,10 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
         }
         TBackupThread& worker = foreground.Worker();
         int sent = 0;
+        bool failed = false;
         while (Options.FileCountForTransfer() > 0 && !worker.Terminated()) {
             if (!worker.TransferBackup()) {
+                failed = true;
                 break;
             }
             ++sent;
@@ -38,11 +40,15 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
             err << "Přenos byl přerušen.\n";
             return 1;
         }
+        // A call can fail after its archive reached the server (its local copy could not be
+        // deleted): nothing waits then, but the user must hear of it.
         const int waiting = Options.FileCountForTransfer();
-        if (waiting > 0) {
+        if (failed || waiting > 0) {
             const std::string reason = LastTransferErrorText();
             err << "Přenos selhal" << (reason.empty() ? "" : ": " + reason) << "\n";
-            err << "Na přenos čeká souborů: " << waiting << "\n";
+            if (waiting > 0) {
+                err << "Na přenos čeká souborů: " << waiting << "\n";
+            }
             return 1;
         }
         out << "Přeneseno souborů: " << sent << "; na přenos nic nečeká.\n";

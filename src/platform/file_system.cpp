@@ -13,6 +13,7 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_io.hpp"
+#include "platform/system_error_text.hpp"
 
 namespace sejfko {
 
@@ -72,14 +73,6 @@ std::string NearestExisting(const std::string& path) {
     }
 }
 
-// strerror_r comes in two flavours (XSI returns int, GNU returns char*); overloads pick the text.
-[[maybe_unused]] std::string ErrorTextFrom(int result, const char* buffer, int code) {
-    return result == 0 ? std::string(buffer) : "Error " + std::to_string(code);
-}
-[[maybe_unused]] std::string ErrorTextFrom(const char* result, const char*, int) {
-    return result;
-}
-
 void CopyAcrossVolumes(const std::string& source, const std::string& target) {
     TReadFile input;
     if (!input.Open(source)) {
@@ -108,8 +101,7 @@ void CopyAcrossVolumes(const std::string& source, const std::string& target) {
 }  // namespace
 
 std::string SystemErrorMessage(int code) {
-    char buffer[256] = {};
-    return ErrorTextFrom(::strerror_r(code, buffer, sizeof buffer), buffer, code);
+    return CzechSystemErrorText(code);
 }
 
 void SyncDirectory(const std::string& directory) {
@@ -126,6 +118,7 @@ TFileStatus GetFileStatus(const std::string& path, bool follow) {
     struct stat st {};
     const int result = follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     if (result != 0) {
+        status.Error = errno;
         return status;
     }
     status.Kind = KindOf(st.st_mode);
@@ -133,6 +126,10 @@ TFileStatus GetFileStatus(const std::string& path, bool follow) {
     status.ModifiedSeconds = st.st_mtime;
     status.Device = st.st_dev;
     return status;
+}
+
+bool TFileStatus::Gone() const {
+    return Kind == TEntryKind::Missing && (Error == ENOENT || Error == ENOTDIR);
 }
 
 bool FileExists(const std::string& path) {
@@ -248,23 +245,6 @@ int64_t FreeSpace(const std::string& path) {
     }
     const uint64_t unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
     return static_cast<int64_t>(static_cast<uint64_t>(vfs.f_bavail) * unit);
-}
-
-int64_t OnDiskSize(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return -1;
-    }
-    return static_cast<int64_t>(st.st_blocks) * 512;
-}
-
-bool SameVolume(const std::string& a, const std::string& b) {
-    const std::string first = NearestExisting(a);
-    const std::string second = NearestExisting(b);
-    struct stat firstStatus {};
-    struct stat secondStatus {};
-    return !first.empty() && !second.empty() && ::stat(first.c_str(), &firstStatus) == 0 &&
-           ::stat(second.c_str(), &secondStatus) == 0 && firstStatus.st_dev == secondStatus.st_dev;
 }
 
 void ForceDirectories(const std::string& path) {

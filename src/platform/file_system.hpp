@@ -18,6 +18,11 @@ struct TFileStatus {
     int64_t Size = 0;
     std::time_t ModifiedSeconds = 0;  // st_mtime
     uint64_t Device = 0;
+    int Error = 0;  // errno of the failed query when Kind is Missing
+
+    // Nothing is there: the name (or a directory on its way) does not exist, as opposed to a
+    // path that could not be looked at.
+    bool Gone() const;
 };
 
 // lstat / stat: `follow` resolves a symlink to what it names.
@@ -51,10 +56,6 @@ std::string ExtractFileName(const std::string& path);
 // Bytes free for the caller on the volume holding `path`, or its nearest existing parent
 // (statvfs); -1 when unknown.
 int64_t FreeSpace(const std::string& path);
-// Bytes the file occupies on disk (allocated blocks x 512); -1 when unknown.
-int64_t OnDiskSize(const std::string& path);
-// True when both paths lie on the same volume (same device id of the nearest existing parent).
-bool SameVolume(const std::string& a, const std::string& b);
 
 // Creates the directory and its missing parents (mode 0700 for the ones created). Throws
 // EOSError, also when the path exists as something other than a directory (ENOTDIR).
@@ -72,7 +73,7 @@ void MoveFile(const std::string& source, const std::string& target);
 // systems refuse fsync on a directory.
 void SyncDirectory(const std::string& directory);
 
-// The operating system's text for an errno value (thread-safe).
+// The text for an errno value, in Czech (thread-safe).
 std::string SystemErrorMessage(int code);
 
 }  // namespace sejfko

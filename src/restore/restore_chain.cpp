@@ -30,22 +30,6 @@ int Number(const std::string& text, std::size_t from, std::size_t count) {
 
 }  // namespace
 
-bool ParseArchiveName(const std::string& name, std::string& stamp, bool& full) {
-    // "Backup_" 8 digits "_" 4 digits, then ".fbk" or "_full.fbk".
-    static const std::string prefix = "Backup_";
-    if (name.compare(0, prefix.size(), prefix) != 0 || !AllDigits(name, 7, 8) || name.size() < 20 ||
-        name[15] != '_' || !AllDigits(name, 16, 4)) {
-        return false;
-    }
-    const std::string rest = name.substr(20);
-    if (rest != ".fbk" && rest != "_full.fbk") {
-        return false;
-    }
-    stamp = name.substr(7, 13);
-    full = rest == "_full.fbk";
-    return true;
-}
-
 bool ParseRestorePoint(const std::string& text, std::string& stamp) {
     // YYYY-MM-DD HH:MM
     if (text.size() != 16 || !AllDigits(text, 0, 4) || text[4] != '-' || !AllDigits(text, 5, 2) ||

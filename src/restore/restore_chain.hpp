@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_naming.hpp"
 #include "platform/exceptions.hpp"
 
 namespace sejfko {
@@ -23,10 +24,6 @@ struct TArchiveRef {
     std::string Stamp;  // "yyyymmdd_hhmm"
     bool Full = false;
 };
-
-// True for "Backup_yyyymmdd_hhmm.fbk" and "Backup_yyyymmdd_hhmm_full.fbk" (digits checked, the
-// date and time not); fills `stamp` and `full`.
-bool ParseArchiveName(const std::string& name, std::string& stamp, bool& full);
 
 // "YYYY-MM-DD HH:MM" (a valid date and time) as a stamp "yyyymmdd_hhmm"; false otherwise.
 bool ParseRestorePoint(const std::string& text, std::string& stamp);

@@ -18,12 +18,15 @@
 #include "backup/retention.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
+#include "platform/data_directory.hpp"
+#include "platform/exceptions.hpp"
 #include "platform/file_system.hpp"
 #include "platform/message_sink.hpp"
 #include "transfer/ftp_address.hpp"
 #include "transfer/ftp_listing.hpp"
 #include "transfer/net_errors.hpp"
 #include "transfer/net_ftp.hpp"
+#include "transfer/sent_archives.hpp"
 
 namespace sejfko {
 
@@ -68,7 +71,8 @@ private:
 
 }  // namespace
 
-bool NextWaitingArchive(const std::string& directory, std::string& name) {
+bool NextWaitingArchive(const std::string& directory, std::string& name,
+                        const std::vector<std::string>& sent) {
     name.clear();
     std::vector<TDirectoryEntry> entries;
     int error = 0;
@@ -78,7 +82,8 @@ bool NextWaitingArchive(const std::string& directory, std::string& name) {
     std::vector<std::string> names;
     for (const TDirectoryEntry& entry : entries) {
         // A link or anything but a plain file is never sent and then deleted.
-        if (entry.Kind == TEntryKind::Regular && IsRemoteArchiveName(entry.Name)) {
+        if (entry.Kind == TEntryKind::Regular && IsRemoteArchiveName(entry.Name) &&
+            std::find(sent.begin(), sent.end(), entry.Name) == sent.end()) {
             names.push_back(entry.Name);
         }
     }
@@ -128,8 +133,10 @@ bool TBackupThread::TransferBackup() {
         return false;
     }
     const std::string directory = Options.LocalTemporaryDirectory();
+    const TSentArchives sent(ResolveDataPath(Options.Directory(), SentArchivesName));
+    sent.DeleteLocalCopies(directory);
     std::string name;
-    if (!NextWaitingArchive(directory, name)) {
+    if (!NextWaitingArchive(directory, name, sent.Names())) {
         SetErrorText("Dočasný adresář \"" + directory + "\" nelze přečíst.");
         return false;
     }
@@ -175,10 +182,29 @@ bool TBackupThread::TransferBackup() {
                 // out of step after a time-out) fail the steps that follow as they should.
             }
             ftp->Put(IncludeTrailingPathDelimiter(directory) + name, name, false);
-            DeleteFile(IncludeTrailingPathDelimiter(directory) + name);
-            // Never below zero: the options dialog may have reset the count meanwhile.
-            Options.SetFileCountForTransfer(std::max(0, Options.FileCountForTransfer() - 1));
-            Options.SetLastTransfer(Now());
+            int deleteError = 0;
+            const bool deleted =
+                DeleteFile(IncludeTrailingPathDelimiter(directory) + name, &deleteError);
+            bool listed = deleted;
+            if (!deleted) {
+                try {
+                    sent.Add(name);
+                    listed = true;
+                } catch (const std::exception&) {
+                    // Not listed: the next call sends it again, which replaces the server's copy
+                    // with the same archive.
+                }
+            }
+            if (listed) {
+                // Never below zero: the options dialog may have reset the count meanwhile.
+                Options.SetFileCountForTransfer(std::max(0, Options.FileCountForTransfer() - 1));
+                Options.SetLastTransfer(Now());
+            }
+            if (!deleted) {
+                throw Exception("Archiv \"" + name +
+                                "\" je na serveru, ale z dočasné složky ho nelze smazat (" +
+                                SystemErrorMessage(deleteError) + ").");
+            }
             if (Terminated()) {
                 ftp->Disconnect();
                 return false;

@@ -7,18 +7,41 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/system_error_text.hpp"
+
 namespace sejfko::zipengine {
 
 namespace {
 
 constexpr size_t BUFFER_SIZE = 1 << 20;
+constexpr const char* CREATE = "nelze vytvořit";
+constexpr const char* WRITE = "nelze zapsat";
 
 }  // namespace
 
 TArchiveOutput::TArchiveOutput(std::string path) : FPath(std::move(path)) {
-    FHandle = open(FPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Never through a link, and never into a file that has other names: in a shared directory
+    // either could have been put under the archive's name by someone else, to have the archive
+    // written where they choose.
+    FHandle = open(FPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (FHandle < 0) {
-        Fail("cannot create");
+        Fail(CREATE);
+    }
+    struct stat st {};
+    int error = 0;
+    if (fstat(FHandle, &st) != 0) {
+        error = errno;
+    } else if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        error = EPERM;
+    } else if (ftruncate(FHandle, 0) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        // The constructor fails, so no destructor closes the handle.
+        close(FHandle);
+        FHandle = -1;
+        errno = error;
+        Fail(CREATE);
     }
     FBuffer.reserve(BUFFER_SIZE);
 }
@@ -30,7 +53,7 @@ TArchiveOutput::~TArchiveOutput() {
 }
 
 void TArchiveOutput::Fail(const char* what) const {
-    throw EArchiveWrite(std::string(what) + " " + FPath + ": " + std::strerror(errno));
+    throw EArchiveWrite("Archiv '" + FPath + "' " + what + ": " + CzechSystemErrorText(errno));
 }
 
 void TArchiveOutput::Write(const void* data, size_t size) {
@@ -46,7 +69,7 @@ void TArchiveOutput::Write(const void* data, size_t size) {
                 continue;
             }
             if (n <= 0) {
-                Fail("cannot write");
+                Fail(WRITE);
             }
             done += static_cast<size_t>(n);
         }
@@ -64,7 +87,7 @@ void TArchiveOutput::Flush() {
             continue;
         }
         if (n <= 0) {
-            Fail("cannot write");
+            Fail(WRITE);
         }
         done += static_cast<size_t>(n);
     }
@@ -80,7 +103,7 @@ void TArchiveOutput::Patch(uint64_t offset, const std::vector<uint8_t>& data) {
     Flush();
     if (pwrite(FHandle, data.data(), data.size(), static_cast<off_t>(offset)) !=
         static_cast<ssize_t>(data.size())) {
-        Fail("cannot write");
+        Fail(WRITE);
     }
 }
 
@@ -88,7 +111,7 @@ void TArchiveOutput::TruncateTo(uint64_t offset) {
     Flush();
     if (ftruncate(FHandle, static_cast<off_t>(offset)) != 0 ||
         lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        Fail("cannot truncate");
+        Fail("nelze zkrátit");
     }
     FOffset = offset;
 }
@@ -96,12 +119,12 @@ void TArchiveOutput::TruncateTo(uint64_t offset) {
 void TArchiveOutput::Finish() {
     Flush();
     if (fsync(FHandle) != 0) {
-        Fail("cannot sync");
+        Fail("nelze uložit na disk");
     }
     const int handle = FHandle;
     FHandle = -1;
     if (close(handle) != 0) {
-        Fail("cannot close");
+        Fail("nelze uzavřít");
     }
 }
 

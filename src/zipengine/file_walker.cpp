@@ -84,10 +84,10 @@ bool WildMatch(std::string_view pattern, std::string_view name) {
 
 TFileWalker::TFileWalker(TWalkOptions options) : FOptions(std::move(options)) {}
 
-void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir) {
+void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal) {
     const std::string root = rootDir != nullptr ? rootDir : "";
     const std::string_view base = BaseName(spec);
-    if (HasWildcard(base)) {
+    if (!literal && HasWildcard(base)) {
         std::string dir(spec.substr(0, spec.size() - base.size()));
         if (dir.size() > 1 && dir.back() == '/') {
             dir.pop_back();
@@ -97,8 +97,12 @@ void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootD
     }
     const std::string path(spec);
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return;  // nothing matches a missing name
+    if (stat(path.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
+        // A pattern's missing name matches nothing; a name the caller found has vanished.
+        if (literal) {
+            FLeftOut.push_back(path);
+        }
+        return;
     }
     if (S_ISDIR(st.st_mode)) {
         WalkDirectory(path, "*", recurse, root);
@@ -160,7 +164,7 @@ void TFileWalker::AddFile(const std::string& path, const struct stat& st, const 
     const auto [it, added] = FStored.try_emplace(stored, st.st_dev, st.st_ino);
     if (!added) {
         if (it->second != std::make_pair(st.st_dev, st.st_ino)) {
-            FClashes.push_back(path);
+            FLeftOut.push_back(path);
         }
         return;
     }

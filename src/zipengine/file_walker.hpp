@@ -39,13 +39,16 @@ public:
     // A file, a directory (all its files) or a pattern in the last component. Depth first, each
     // directory in byte order of names. Regular files only: symlinks to files are taken,
     // symlinks to directories are not followed, FIFOs, sockets and devices are left out.
-    void AddSpec(std::string_view spec, bool recurse, const char* rootDir);
+    // A `literal` spec is one exact path: "*" and "?" are ordinary bytes in it, and when it
+    // names no file or directory it is left out and reported (the caller found it, so its
+    // absence means it vanished).
+    void AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal = false);
 
     std::vector<TWalkItem>& Items() { return FItems; }
-    // Other files whose stored name an earlier file already took (file names only, or the same
-    // name below two roots): left out, so the caller reports them. The same file named twice is
-    // simply taken once.
-    const std::vector<std::string>& Clashes() const { return FClashes; }
+    // Files left out, so the caller reports them: literal names that name nothing, and other
+    // files whose stored name an earlier file already took (file names only, or the same name
+    // below two roots). The same file named twice is simply taken once.
+    const std::vector<std::string>& LeftOut() const { return FLeftOut; }
     uint64_t TotalSize() const { return FTotal; }
 
 private:
@@ -58,7 +61,7 @@ private:
     TWalkOptions FOptions;
     std::vector<TWalkItem> FItems;
     std::unordered_map<std::string, std::pair<dev_t, ino_t>> FStored;
-    std::vector<std::string> FClashes;
+    std::vector<std::string> FLeftOut;
     uint64_t FTotal = 0;
 };
 

@@ -75,6 +75,7 @@ void TZipBatch::Notify(int32_t action, int32_t error, uint64_t size, const std::
         --length;
     }
     std::memcpy(record.Text, text.data(), length);
+    record.FullText = text.empty() ? nullptr : text.c_str();
     if (FCommand.Callback(&record) < 0) {
         throw EStopped{};
     }
@@ -94,7 +95,7 @@ int32_t TZipBatch::Run() {
             FCommand.ArgCount < 0 || (FCommand.ArgCount > 0 && FCommand.Specs == nullptr) ||
             FCommand.ExcludeCount < 0 ||
             (FCommand.ExcludeCount > 0 && FCommand.Excludes == nullptr)) {
-            Notify(zacMessage, zecBadCommand, 0, "Invalid command record");
+            Notify(zacMessage, zecBadCommand, 0, "Neplatný příkaz pro knihovnu zip engine");
             return RESULT_FAILED;
         }
         TWalkOptions options;
@@ -115,14 +116,16 @@ int32_t TZipBatch::Run() {
         for (int32_t i = 0; i < FCommand.ArgCount; ++i) {
             const TZipSpec& spec = FCommand.Specs[i];
             if (spec.Spec != nullptr && *spec.Spec != 0) {
-                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir);
+                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0);
             }
         }
         Notify(zacSize, 0, walker.TotalSize(), "");
-        for (const std::string& clash : walker.Clashes()) {
-            Notify(zacMessage, zecSkipped, 0, clash);
+        for (const std::string& name : walker.LeftOut()) {
+            Notify(zacMessage, zecSkipped, 0, name);
         }
-        if (walker.Items().empty()) {
+        // Names given exactly that vanished were found and then skipped: the archive is made (it
+        // may hold nothing), as when files vanish while they are read.
+        if (walker.Items().empty() && walker.LeftOut().empty()) {
             Notify(zacEndOfBatch, 0, 0, "");  // no archive is made (an existing one stays)
             return 0;
         }
@@ -290,7 +293,7 @@ void TZipBatch::WriteJob(TZipJob& job) {
         return;
     }
     if (job.Failed) {
-        throw std::runtime_error("Not enough memory to compress");
+        throw std::runtime_error("Nedostatek paměti pro kompresi");
     }
     if (job.First) {
         FEntry = TZipEntry{};
@@ -319,7 +322,8 @@ void TZipBatch::WriteJob(TZipJob& job) {
     if (!job.First) {
         if (!FEntry.LocalZip64 &&
             (FEntry.Size >= ZIP32_LIMIT || FEntry.CompressedSize >= ZIP32_LIMIT)) {
-            throw EArchiveWrite("Entry too large for its header: " + FEntry.Name);
+            throw EArchiveWrite("Soubor '" + FEntry.Name +
+                                "' je pro svou hlavičku v archivu příliš velký");
         }
         FOutput->Patch(FEntry.LocalOffset + LocalCrcOffset(), LocalCrcAndSizes(FEntry));
         if (FEntry.LocalZip64) {

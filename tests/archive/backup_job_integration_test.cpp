@@ -19,10 +19,13 @@
 #include "platform/clock.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "support/deletion_list_writer.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::WriteUpdateBatch;
 
 using test::ReadWholeFile;
 using test::TTempDir;
@@ -178,7 +181,8 @@ TEST_F(BackupJobEngine, DeletionListIsStoredAtTheArchiveRootAndDeletesOnlyThere)
     const std::string gone = Dir / "data/it's gone.txt";
     const std::string wild = Dir / "data/*";
     WriteUpdateBatch({gone, wild});
-    ASSERT_TRUE(Run({Dir / "data", UpdateBatchPath()}, Dir / "out", false)) << LastMessage();
+    const std::vector<TArchiveItem> items = {{Dir / "data"}, {UpdateBatchPath(), true, true}};
+    ASSERT_TRUE(DoBackup(items, Dir / "out", false, false, {}, true)) << LastMessage();
     const std::string archive = Dir / "out/Backup_20240131_2315.fbk";
     const std::string root = Dir.Path().substr(1) + "/";
     EXPECT_EQ(PythonNames(archive), std::string(UpdateBatchName) + "|" + root + "data/a.txt");
@@ -196,6 +200,35 @@ TEST_F(BackupJobEngine, DeletionListIsStoredAtTheArchiveRootAndDeletesOnlyThere)
     EXPECT_EQ(ReadWholeFile(restore + "/" + root + "data/a.txt"), "alpha");
     EXPECT_TRUE(FileExists(Dir / "data/a.txt"));
     DeleteUpdateBatch();
+}
+
+// The temporary archive's name is the job's from its creation to the final rename: a link
+// planted under it whenever it is free (the destination may be shared) must never redirect the
+// archive.
+TEST_F(BackupJobEngine, ALinkPlantedUnderTheTemporaryNameRedirectsNothing) {
+    Dir.WriteFile("data/a.txt", "alpha");
+    const std::string victim = Dir.WriteFile("victim", "precious");
+    ForceDirectories(Dir / "out");
+    std::string freed;
+    bool planted = false;
+    TScopedFault watch([&](TFileOperation operation, const std::string& path) {
+        const std::string prefix = Dir / "out/.fbk";
+        if (operation == TFileOperation::Remove && path.rfind(prefix, 0) == 0 && freed.empty()) {
+            freed = path;  // about to be deleted: free from then on
+        } else if (operation == TFileOperation::ListDirectory && !freed.empty() && !planted) {
+            struct stat st {};
+            planted =
+                ::lstat(freed.c_str(), &st) != 0 && ::symlink(victim.c_str(), freed.c_str()) == 0;
+        }
+        return 0;
+    });
+    const bool done = Run({Dir / "data"}, Dir / "out", true);
+    EXPECT_EQ(ReadWholeFile(victim), "precious");
+    if (!planted) {
+        EXPECT_TRUE(done) << LastMessage();
+        EXPECT_EQ(PythonNames(Dir / "out/Backup_20240131_2315_full.fbk"),
+                  Dir.Path().substr(1) + "/data/a.txt");
+    }
 }
 
 TEST_F(BackupJobEngine, StopDuringALargeAddLeavesNothingBehind) {

@@ -164,18 +164,26 @@ TEST_F(TZipArchiverTest, TextsPasswordRootAndExclusionsAreCopied) {
     EXPECT_TRUE(record.Specs[0].RootDir->ends_with("/relative/root"));
 }
 
-TEST_F(TZipArchiverTest, RootPerSpecReplacesTheCommonRootForItsLineOnly) {
+TEST_F(TZipArchiverTest, ExtrasPerSpecSetTheRootAndTakeLiteralLinesWhole) {
     Archiver.RootDir = "/common";
-    Archiver.FSpecArgs = {"/data/a", "/private/list", "/data/b"};
-    Archiver.FSpecRootDirs = {"", "/private"};  // shorter than FSpecArgs: the rest use RootDir
+    Archiver.FSpecArgs = {"/data/a", "/private/list", ">/data/b?\t ", ">/data/c "};
+    // Shorter than FSpecArgs: the rest use the defaults.
+    Archiver.FSpecExtras = {{}, {"/private", false}, {"", true}};
     Archiver.Add();
     const auto& specs = Fake.Record().Specs;
-    ASSERT_EQ(specs.size(), 3u);
-    ASSERT_TRUE(specs[0].RootDir && specs[1].RootDir && specs[2].RootDir);
+    ASSERT_EQ(specs.size(), 4u);
+    ASSERT_TRUE(specs[0].RootDir && specs[1].RootDir && specs[2].RootDir && specs[3].RootDir);
     EXPECT_EQ(*specs[0].RootDir, "/common");
     EXPECT_EQ(*specs[1].RootDir, "/private");
     EXPECT_EQ(*specs[2].RootDir, "/common");
-    EXPECT_TRUE(Archiver.FSpecRootDirs.empty());  // cleared with FSpecArgs after the add
+    // A literal line is one exact name: its ">" and blanks are bytes of the name.
+    EXPECT_EQ(specs[2].Text, ">/data/b?\t ");
+    EXPECT_EQ(specs[2].Literal, 1);
+    EXPECT_EQ(specs[2].Recurse, 0);
+    EXPECT_EQ(specs[3].Text, "/data/c");
+    EXPECT_EQ(specs[3].Literal, 0);
+    EXPECT_EQ(specs[3].Recurse, 0xFFFF);
+    EXPECT_TRUE(Archiver.FSpecExtras.empty());  // cleared with FSpecArgs after the add
 }
 
 TEST(TZipArchiverCommandTest, SuffixListAndDate) {
@@ -284,16 +292,21 @@ TEST_F(TZipArchiverTest, SkippedFilesAreCollectedAndTheArchiveReRead) {
         messages.emplace_back(code, text);
     };
     std::string longName(sizeof(TZipCallbackRecord::Text), 'n');  // fills the text, no terminator
+    const std::string longer = "/data/" + std::string(700, 'x') + " ";
     Script({{zacMessage, zecSkipped, 0, "/data/gone.txt  "},
-            {zacMessage, 0x100 | zecSkipped, 0, longName}});
+            {zacMessage, 0x100 | zecSkipped, 0, longName},
+            {zacMessage, zecSkipped, 0, longer.substr(0, 511), longer}});
     Fake.Script().Result = 1;
     Fake.Script().ArchiveBytes = EmptyZip("hello");
     EXPECT_EQ(Archiver.Add(), 0);
     EXPECT_EQ(Archiver.AddedCount(), 1);
-    EXPECT_EQ(Archiver.SkippedFiles(), (std::vector<std::string>{"/data/gone.txt", longName}));
-    ASSERT_EQ(messages.size(), 2u);
+    // The names are whole; the texts shown are cut and trimmed.
+    EXPECT_EQ(Archiver.SkippedFiles(),
+              (std::vector<std::string>{"/data/gone.txt  ", longName, longer}));
+    ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[0], std::make_pair(int32_t{zecSkipped}, std::string("/data/gone.txt")));
     EXPECT_EQ(messages[1].first, 0x101);
+    EXPECT_EQ(messages[2].second, longer.substr(0, 511));
     EXPECT_TRUE(Archiver.ZipContents().empty());
     EXPECT_EQ(Archiver.ZipComment(), "hello");
 

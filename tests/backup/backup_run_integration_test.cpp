@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/backup_job.hpp"
+#include "backup/backup_run_fixture.hpp"
 #include "backup/backup_thread.hpp"
 #include "backup/file_list.hpp"
 #include "backup/update_batch.hpp"
@@ -31,144 +32,7 @@
 namespace sejfko {
 namespace {
 
-using test::ReadWholeFile;
-using test::TRecordingSink;
-using test::TSteppedThread;
-using test::TTempDir;
-using Names = std::vector<std::string>;
-
-std::string Quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-std::string Capture(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t count;
-        while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            out.append(buffer, count);
-        }
-        ::pclose(pipe);
-    }
-    return out;
-}
-
-// The entry names as unzip lists them, sorted; empty when unzip finds the archive bad.
-Names ArchiveEntries(const std::string& archive) {
-    if (std::system(("unzip -tqq " + Quote(archive) + " >/dev/null 2>&1").c_str()) != 0) {
-        ADD_FAILURE() << "unzip -t refuses " << archive;
-        return {};
-    }
-    Names names;
-    const std::string listing = Capture("unzip -Z1 " + Quote(archive));
-    std::size_t start = 0;
-    for (std::size_t end; (end = listing.find('\n', start)) != std::string::npos; start = end + 1) {
-        names.push_back(listing.substr(start, end - start));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The entry name of a file under the test's directory: its path without the leading "/".
-std::string Stored(const std::string& path) {
-    return path.substr(1);
-}
-
-void SetStamp(const std::string& path, int month, int day, int hour) {
-    const timespec at{test::LocalSeconds(2024, month, day, hour, 0, 0), 0};
-    const timespec times[2] = {at, at};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
-
-std::string RandomBytes(std::size_t size) {
-    std::mt19937 random(5);
-    std::string data(size, '\0');
-    for (char& c : data) {
-        c = static_cast<char>(random());
-    }
-    return data;
-}
-
-class BackupRunTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetZipEngineDirectory(SEJFKO_ZIPENGINE_DIR);
-        Options.Load(Dir.MakeDir("data"));
-        Options.SetInTime(EncodeTime(20, 0, 0));
-        Options.SetRunEvery(1);
-        Options.SetLocalDirectory(Dir / "out");
-        Options.SetCompletelyWeekBackupDay(7);  // Sunday: no complete day in the test weeks
-        Dir.MakeDir("src");
-        Dir.WriteFile("data/selection.txt", Dir / "src" + "\r\n");
-        Options.SetFileChoose("selection.txt");
-    }
-    void TearDown() override {
-        Thread.reset();
-        BackupThread.reset();
-        SetZipEngineDirectory("");
-    }
-
-    std::string Source(const std::string& name, const std::string& content, int day = 1) {
-        const std::string path = Dir.WriteFile("src/" + name, content);
-        SetStamp(path, 1, day, 10);
-        return path;
-    }
-
-    // One pass of the worker on that day of January 2024, a few seconds after "In time".
-    void RunOn(int day) {
-        Clock.Set(EncodeDateTime(2024, 1, day, 20, 0, 5));
-        if (!Thread) {
-            Thread = std::make_unique<TSteppedThread>();
-        }
-        ASSERT_TRUE(Thread->Step());
-        ASSERT_FALSE(Thread->BackupRunning.load());
-    }
-
-    static std::string ArchiveOf(int day, bool full) {
-        std::string name = "Backup_202401";
-        AppendPadded(name, day, 2);
-        return name + "_2000" + (full ? "_full" : "") + ".fbk";
-    }
-    Names Archives() const { return ListArchiveNamesIn(Dir / "out"); }
-    static Names ListArchiveNamesIn(const std::string& directory) {
-        std::vector<TDirectoryEntry> entries;
-        ListDirectory(directory, entries);
-        Names names;
-        for (const TDirectoryEntry& entry : entries) {
-            names.push_back(entry.Name);
-        }
-        return names;
-    }
-    std::vector<TFileItem> State() const {
-        TFileList list;
-        list.LoadFromFile(Dir / "data/IncSelect.ini");
-        std::vector<TFileItem> items(static_cast<std::size_t>(list.Count()));
-        for (int i = 0; i < list.Count(); ++i) {
-            list.GetItem(i, items[static_cast<std::size_t>(i)]);
-        }
-        return items;
-    }
-    Names StateNames() const {
-        Names names;
-        for (const TFileItem& item : State()) {
-            names.push_back(item.Name);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    TTempDir Dir;
-    TManualClock Clock;
-    TScopedClock ClockGuard{Clock};
-    TRecordingSink Sink;
-    TScopedMessageSink SinkGuard{Sink};
-    std::unique_ptr<TSteppedThread> Thread;
-};
+using namespace test;
 
 TEST_F(BackupRunTest, CompleteKindArchivesEverythingAndDeletesTheStateEachRun) {
     Options.SetBackupKind(bkFull);
@@ -245,9 +109,11 @@ TEST_F(BackupRunTest, TouchedFileKeepsItsOldStampInTheState) {
     }
 }
 
-TEST_F(BackupRunTest, RunWithNothingChangedMakesNoArchiveSavesTheStateAndTheNextRunIsComplete) {
+// Nothing changed is a backup: the state saved is the tree at the run's start, so "Last run"
+// records it and the chain goes on incrementally.
+TEST_F(BackupRunTest, RunWithNothingChangedMakesNoArchiveButCountsAsABackup) {
     Options.SetBackupKind(bkIncWeek);
-    Source("a.txt", "alpha");
+    const std::string a = Source("a.txt", "alpha");
     RunOn(8);
     const std::string stateAfterMonday = ReadWholeFile(Dir / "data/IncSelect.ini");
     ASSERT_FALSE(stateAfterMonday.empty());
@@ -256,9 +122,13 @@ TEST_F(BackupRunTest, RunWithNothingChangedMakesNoArchiveSavesTheStateAndTheNext
     EXPECT_EQ(ReadWholeFile(Dir / "data/IncSelect.ini"), stateAfterMonday);
     EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsSavingSelection), 2);
     EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 2);
-    EXPECT_EQ(Options.LastRun(), NeverMarker);
+    EXPECT_EQ(Options.LastRun(), EncodeDateTime(2024, 1, 9, 20, 0, 5));
+    EXPECT_TRUE(Thread->LastRunChangedNothing());
+    EXPECT_NEAR(Thread->NextRun.load(), EncodeDateTime(2024, 1, 10, 20, 0, 0), 1e-6);
+    Source("a.txt", "changed", 10);
     RunOn(10);
-    EXPECT_EQ(Archives(), (Names{ArchiveOf(8, true), ArchiveOf(10, true)}));
+    EXPECT_EQ(Archives(), (Names{ArchiveOf(8, true), ArchiveOf(10, false)}));
+    EXPECT_FALSE(Thread->LastRunChangedNothing());
 }
 
 TEST_F(BackupRunTest, FileUnreadableForTheStateIsArchivedAgainByTheNextRun) {
@@ -379,6 +249,32 @@ TEST_F(BackupRunTest, DestinationWithADotInItsNameIsADirectory) {
     Options.SetLocalDirectory(Dir / ".zalohy");
     RunOn(8);
     EXPECT_EQ(ListArchiveNamesIn(Dir / ".zalohy"), Names{ArchiveOf(8, true)}) << LastMessage();
+}
+
+// An archive that has left its directory (sent to the server) still holds its name: a second
+// run in the same minute, or one after the clock was set back, is named later, so it can never
+// replace the earlier archive on the server.
+TEST_F(BackupRunTest, ArchiveNamesAreNeverReusedWhereverTheEarlierArchivesWent) {
+    Options.SetBackupKind(bkIncWeek);
+    Options.SetSavingKind(skRemote);
+    Options.SetLocalTemporaryDirectory(Dir / "outbox");
+    Source("a.txt", "alpha");
+    const auto sendAll = [&] {
+        for (const std::string& name : ListArchiveNamesIn(Dir / "outbox")) {
+            ASSERT_TRUE(DeleteFile(Dir / "outbox/" + name));
+        }
+    };
+    RunOn(8);
+    ASSERT_EQ(ListArchiveNamesIn(Dir / "outbox"), Names{ArchiveOf(8, true)});
+    sendAll();
+    Source("a.txt", "beta", 8);
+    RunNowAt(EncodeDateTime(2024, 1, 8, 20, 0, 40));
+    EXPECT_EQ(ListArchiveNamesIn(Dir / "outbox"), Names{"Backup_20240108_2001.fbk"});
+    sendAll();
+    Source("a.txt", "gamma", 2);
+    RunNowAt(EncodeDateTime(2024, 1, 1, 20, 0, 5));  // the clock set back by a week
+    EXPECT_EQ(ListArchiveNamesIn(Dir / "outbox"), Names{"Backup_20240108_2002.fbk"});
+    EXPECT_EQ(Options.FileCountForTransfer(), 3);
 }
 
 TEST_F(BackupRunTest, RemoteKindLeavesTheArchiveForTransferAndCountsIt) {

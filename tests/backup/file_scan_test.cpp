@@ -196,15 +196,5 @@ TEST(FileCrc32Test, UnreadableGivesErrorOne) {
     }
 }
 
-TEST(GetCompressedSizeTest, CountsAllocatedBlocks) {
-    TTempDir dir;
-    EXPECT_EQ(GetCompressedSize(dir / "missing"), -1);
-    const std::string dense = dir.WriteFile("dense", Pattern(64 * 1024));
-    EXPECT_GE(GetCompressedSize(dense), 64 * 1024);
-    const std::string sparse = dir.WriteFile("sparse", "");
-    ASSERT_EQ(truncate(sparse.c_str(), 64 * 1024 * 1024), 0);
-    EXPECT_LT(GetCompressedSize(sparse), 64 * 1024 * 1024);
-}
-
 }  // namespace
 }  // namespace sejfko

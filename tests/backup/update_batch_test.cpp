@@ -8,10 +8,13 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "support/deletion_list_writer.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::WriteUpdateBatch;
 
 using test::ReadWholeFile;
 

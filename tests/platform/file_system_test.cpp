@@ -12,10 +12,14 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/temp_file.hpp"
+#include "support/disk_usage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::OnDiskSize;
+using test::SameVolume;
 
 using test::ReadWholeFile;
 using test::TTempDir;
@@ -112,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PathHelpers,
                                            TPathCase{"b.txt", "b.txt/", "b.txt", "", "b.txt"},
                                            TPathCase{"", "/", "", "", ""}));
 
-TEST(Volume, FreeSpaceOnDiskSizeAndSameVolume) {
+TEST(Volume, FreeSpaceAndSparseFiles) {
     TTempDir dir;
     EXPECT_GT(FreeSpace(dir.Path()), 0);
     // A destination that does not exist yet is measured on its nearest existing parent.
@@ -129,9 +133,6 @@ TEST(Volume, FreeSpaceOnDiskSizeAndSameVolume) {
     const std::string dense = dir.WriteFile("dense", std::string(1 << 20, 'd'));
     EXPECT_GE(OnDiskSize(dense), 1 << 20);
     EXPECT_EQ(OnDiskSize(dir / "missing"), -1);
-
-    EXPECT_TRUE(SameVolume(dir.Path(), dir / "not/yet/there"));
-    EXPECT_FALSE(SameVolume(dir.Path(), "/proc/self"));
 }
 
 TEST(ForceDirectories, CreatesMissingParentsPrivately) {

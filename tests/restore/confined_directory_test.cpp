@@ -13,10 +13,14 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "support/disk_usage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::OnDiskSize;
+using test::SameVolume;
 
 using test::ReadWholeFile;
 using test::TTempDir;

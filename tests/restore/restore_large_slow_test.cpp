@@ -13,10 +13,14 @@
 #include "cli/cli_runner.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
+#include "support/disk_usage.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sejfko {
 namespace {
+
+using test::OnDiskSize;
+using test::SameVolume;
 
 constexpr int64_t BigSize = (4LL << 30) + (300LL << 20) + 12345;
 constexpr int64_t MarkAt[] = {0, 2LL << 30, (4LL << 30) + 7, BigSize - 5};

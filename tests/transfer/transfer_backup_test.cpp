@@ -10,6 +10,7 @@
 #include "backup/backup_thread.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
+#include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
 #include "platform/message_sink.hpp"
 #include "support/temp_dir.hpp"
@@ -164,6 +165,39 @@ TEST(TransferBackup, OldestRegularArchiveGoesFirst) {
     EXPECT_LT(f.Server.Transcript().find("STOR Backup_20261207_1200.fbk"),
               f.Server.Transcript().find(std::string("STOR ") + Archive));
     EXPECT_TRUE(FileExists(f.Temp + "/zzz.txt"));
+}
+
+// The server has the archive although its local copy could not be deleted: it is never sent
+// again, the newer one goes next, the failure names the file, and the copy goes once it can.
+TEST(TransferBackup, AnArchiveWhoseLocalCopyCannotBeDeletedIsNotSentAgain) {
+    TTransferFixture f;
+    const std::string newer = "Backup_20261209_1200.fbk";
+    f.Dir.WriteFile("Temp/" + newer, "newer");
+    Options.SetFileCountForTransfer(2);
+    f.Server.Start();
+    TBackupThread worker;
+    {
+        TScopedFault fault(FailUnder(f.Local(), TFileOperation::Remove, EACCES));
+        EXPECT_FALSE(worker.TransferBackup());
+        EXPECT_NE(LastTransferErrorText().find(Archive), std::string::npos)
+            << LastTransferErrorText();
+        EXPECT_EQ(Options.FileCountForTransfer(), 1);
+        EXPECT_EQ(Options.LastTransfer(), StartTime);
+        EXPECT_EQ(f.Sink.Codes(), (std::vector<int>{6, 9, 7, 4}));
+        EXPECT_TRUE(worker.TransferBackup());
+        EXPECT_EQ(Options.FileCountForTransfer(), 0);
+    }
+    f.Server.Stop();
+    const std::string transcript = f.Server.Transcript();
+    const std::string stor = std::string("STOR ") + Archive;
+    EXPECT_EQ(transcript.find(stor), transcript.rfind(stor)) << transcript;
+    EXPECT_EQ(f.Server.FilesNow().at(newer), "newer");
+    EXPECT_TRUE(FileExists(f.Local()));
+
+    Options.SetFileCountForTransfer(1);  // as the next backup run would raise it
+    EXPECT_TRUE(worker.TransferBackup());
+    EXPECT_FALSE(FileExists(f.Local()));
+    EXPECT_EQ(Options.FileCountForTransfer(), 0);
 }
 
 // Failures before the upload is under way: nothing shown, nothing changed.

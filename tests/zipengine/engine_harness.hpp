@@ -19,17 +19,23 @@ struct TCallbackCall {
     int32_t Error;
     uint64_t Size;
     std::string Text;
+    std::string FullText;  // empty when the record had none
 };
 
 class TEngineRun {
 public:
     // Specs in order; a spec may carry its own recurse flag and root directory.
     struct TSpecLine {
-        TSpecLine(std::string spec, bool recurse = false, std::string rootDir = {})
-            : Spec(std::move(spec)), Recurse(recurse), RootDir(std::move(rootDir)) {}
+        TSpecLine(std::string spec, bool recurse = false, std::string rootDir = {},
+                  bool literal = false)
+            : Spec(std::move(spec)),
+              Recurse(recurse),
+              RootDir(std::move(rootDir)),
+              Literal(literal) {}
         std::string Spec;
         bool Recurse;
         std::string RootDir;
+        bool Literal;
     };
 
     TEngineRun() {
@@ -54,6 +60,7 @@ public:
             specs[i].Spec = lines[i].Spec.c_str();
             specs[i].Recurse = lines[i].Recurse ? 0xFFFF : 0;
             specs[i].RootDir = lines[i].RootDir.empty() ? nullptr : lines[i].RootDir.c_str();
+            specs[i].Literal = lines[i].Literal ? 1 : 0;
         }
         std::vector<const char*> excludes;
         for (const std::string& e : Excludes) {
@@ -106,7 +113,8 @@ private:
     static int32_t OnCallback(TZipCallbackRecord* record) {
         auto* self = static_cast<TEngineRun*>(record->Caller);
         self->Calls.push_back(TCallbackCall{record->ActionCode & 0xFF, record->ErrorCode,
-                                            record->Size, record->Text});
+                                            record->Size, record->Text,
+                                            record->FullText != nullptr ? record->FullText : ""});
         return self->Hook ? self->Hook(self->Calls.back()) : 0;
     }
 

@@ -98,7 +98,8 @@ TEST_F(TZipEngineTest, UnusableCommandIsFatal) {
     bad.Caller = &Engine;
     bad.Callback = [](TZipCallbackRecord* record) -> int32_t {
         static_cast<TEngineRun*>(record->Caller)
-            ->Calls.push_back({record->ActionCode, record->ErrorCode, record->Size, record->Text});
+            ->Calls.push_back(
+                {record->ActionCode, record->ErrorCode, record->Size, record->Text, {}});
         return 0;
     };
     bad.ZipFileName = Archive.c_str();
@@ -115,6 +116,54 @@ TEST_F(TZipEngineTest, ArchiveThatCannotBeCreatedIsFatal) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].Error, zecWrite);
     EXPECT_NE(messages[0].Text.find("out.zip"), std::string::npos);
+}
+
+// In a directory others can write to, a link or a second name put in place of the archive
+// would have it written where they choose.
+TEST_F(TZipEngineTest, ArchiveIsNeverWrittenThroughALinkOrIntoAFileWithOtherNames) {
+    const std::string victim = Dir.WriteFile("victim", "precious");
+    ASSERT_EQ(::symlink(victim.c_str(), (Dir / "link.zip").c_str()), 0);
+    ASSERT_EQ(::link(victim.c_str(), (Dir / "hard.zip").c_str()), 0);
+    for (const char* name : {"link.zip", "hard.zip"}) {
+        EXPECT_LT(Engine.Run(Dir / name, {{Dir / "src/b.txt"}}), 0) << name;
+        const auto messages = Engine.CallsOf(zacMessage);
+        ASSERT_EQ(messages.size(), 1u) << name;
+        EXPECT_EQ(messages[0].Error, zecWrite);
+        EXPECT_NE(messages[0].Text.find("nelze vytvořit"), std::string::npos) << messages[0].Text;
+        EXPECT_EQ(ReadWholeFile(victim), "precious") << name;
+    }
+}
+
+// A literal spec is a name someone found: "*" and "?" are bytes of it, blanks at its ends are
+// kept, and when it is gone it is reported by its whole name, however long.
+TEST_F(TZipEngineTest, LiteralSpecsAreExactNamesAndMissingOnesAreReportedWhole) {
+    const std::string question = Dir.WriteFile("w/a?c", "q");
+    Dir.WriteFile("w/abc", "not asked for");
+    const std::string blank = Dir.WriteFile("w/x ", "blank");
+    const std::string gone =
+        Dir / ("w/" + std::string(250, 'g') + "/" + std::string(249, 'h') + " ");
+    EXPECT_EQ(Engine.Run(
+                  Archive,
+                  {{question, false, {}, true}, {blank, false, {}, true}, {gone, false, {}, true}}),
+              2);
+    const auto items = Engine.CallsOf(zacItem);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].Text, question);
+    EXPECT_EQ(items[1].FullText, blank);
+    const auto messages = Engine.CallsOf(zacMessage);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].Error, zecSkipped);
+    EXPECT_EQ(messages[0].FullText, gone);
+    EXPECT_EQ(messages[0].Text.size(), sizeof(TZipCallbackRecord::Text) - 1);
+
+    // Only vanished names: an archive that holds nothing, not "nothing matched".
+    EXPECT_EQ(Engine.Run(Archive, {{gone, false, {}, true}}), 0);
+    EXPECT_EQ(Engine.CallsOf(zacMessage).size(), 1u);
+    EXPECT_EQ(RunCommand("/usr/bin/python3 -c 'import sys, zipfile; "
+                         "assert zipfile.ZipFile(sys.argv[1]).namelist() == []' " +
+                         Quote(Archive))
+                  .first,
+              0);
 }
 
 TEST_F(TZipEngineTest, NameTakenByAnotherFileIsReportedAndTheSameFileTakenOnce) {

@@ -54,7 +54,8 @@ int32_t ZipEngineExec(TZipCommand* command) {
     for (int32_t index = 0; index < command->ArgCount && command->Specs != nullptr; ++index) {
         const TZipSpec& spec = command->Specs[index];
         Record.Specs.push_back(TFakeSpec{spec.Spec != nullptr ? spec.Spec : "", Copy(spec.Password),
-                                         spec.Encrypt, spec.Recurse, Copy(spec.RootDir)});
+                                         spec.Encrypt, spec.Recurse, Copy(spec.RootDir),
+                                         spec.Literal});
     }
     Record.ExcludesNull = command->Excludes == nullptr;
     Record.Excludes.clear();
@@ -75,6 +76,7 @@ int32_t ZipEngineExec(TZipCommand* command) {
         callback.Size = step.Size;
         std::memcpy(callback.Text, step.Text.data(),
                     std::min(step.Text.size(), sizeof callback.Text));
+        callback.FullText = step.FullText.empty() ? nullptr : step.FullText.c_str();
         const int32_t answer = command->Callback(&callback);
         Record.Answers.push_back(answer);
         Record.CallerMatches.push_back(callback.Caller == command->Caller);

@@ -13,10 +13,20 @@
 namespace sejfko::test {
 
 struct TFakeCallback {
+    TFakeCallback() = default;
+    TFakeCallback(int32_t action, int32_t errorCode, uint64_t size, std::string text,
+                  std::string fullText = {})
+        : Action(action),
+          ErrorCode(errorCode),
+          Size(size),
+          Text(std::move(text)),
+          FullText(std::move(fullText)) {}
+
     int32_t Action = 0;
     int32_t ErrorCode = 0;
     uint64_t Size = 0;
     std::string Text;
+    std::string FullText;  // handed as the record's FullText when not empty
 };
 
 struct TFakeScript {
@@ -34,6 +44,7 @@ struct TFakeSpec {
     int32_t Encrypt = 0;
     uint16_t Recurse = 0;
     std::optional<std::string> RootDir;
+    uint16_t Literal = 0;
 };
 
 struct TFakeRecord {
