@@ -3,7 +3,10 @@
 // lines (ended by CR, LF or CR LF), and the archive names taken from them are exactly the bare
 // "*.fbk" names among them, once each, in the retention order.
 
+#include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <mutex>
@@ -41,8 +44,29 @@ bool ModelArchiveName(const std::string& name) {
            });
 }
 
+// Tens of thousands of data connections a minute: each from one fixed listening port, so that
+// the closed ones waiting out their time (TIME_WAIT) never use up the free ports the way a new
+// listener per listing would.
+int DataListener(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    FUZZ_CHECK(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                   ::listen(fd, 4) == 0 &&
+                   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0,
+               std::string("no data listener"));
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 struct TSession {
     test::TFakeFtpServer Server;
+    int DataPort = 0;
+    test::TFakeSocket Data{DataListener(DataPort)};
     std::mutex Lock;
     std::string Listing;  // guarded by Lock
     TNetFTP Client;
@@ -50,6 +74,15 @@ struct TSession {
     TSession() {
         Server.Override = [this](test::TFakeSession& session, const std::string& verb,
                                  const std::string&) {
+            // Two replies in a row would otherwise wait for the delayed acknowledgement.
+            const int on = 1;
+            ::setsockopt(session.Control.Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            if (verb == "PASV") {
+                session.Reply("227 Entering Passive Mode (127,0,0,1," +
+                              std::to_string(DataPort / 256) + "," +
+                              std::to_string(DataPort % 256) + ")");
+                return true;
+            }
             if (verb != "NLST") {
                 return false;
             }
@@ -58,11 +91,11 @@ struct TSession {
                 std::lock_guard lock(Lock);
                 listing = Listing;
             }
-            // Two replies in a row would otherwise wait for the delayed acknowledgement.
-            const int on = 1;
-            ::setsockopt(session.Control.Fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             session.Reply("150 Here comes the listing");
-            test::TFakeSocket data = session.OpenData();
+            pollfd ready{Data.Fd, POLLIN, 0};
+            test::TFakeSocket data(::poll(&ready, 1, 10000) == 1
+                                       ? ::accept4(Data.Fd, nullptr, nullptr, SOCK_CLOEXEC)
+                                       : -1);
             data.Send(listing);
             data.Close();
             session.Reply("226 Listing sent");

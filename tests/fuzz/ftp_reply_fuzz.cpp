@@ -1,14 +1,14 @@
 // The bytes a server sends on the control connection, read reply by reply by the real connection
-// over loopback (a thread sends them and closes its side), against a model of the reply rules:
-// lines end at LF (one CR before it dropped) and are trimmed of bytes 0..32, blank lines are
+// from a local socket (a thread sends them and closes its side), against a model of the reply
+// rules: lines end at LF (one CR before it dropped) and are trimmed of bytes 0..32, blank lines are
 // passed over, a first line "ddd-" opens a reply that ends at a line shorter than four bytes or
 // starting "ddd " (letter case aside). Limits: a line over MaxLineLength, a reply over
 // MaxReplyBytes or MaxReplyLines, a NUL byte inside a line are an invalid reply; the end of
 // the bytes ends the reading with a closed connection. The passive reply's port is read from
 // every line as well.
 
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <string>
@@ -135,35 +135,38 @@ TEnd ModelReplies(std::string_view bytes, std::vector<TReply>& replies) {
     }
 }
 
-// A loopback listener for the whole run: each input is one accepted connection.
-int Listener(int& port) {
-    static int listenPort = 0;
+// A listener for the whole run: each input is one accepted connection. A local (Unix) stream
+// socket, not TCP: hundreds of thousands of connections a minute would leave TCP ones waiting
+// out their time until no port is free, and the reader sees the same stream of bytes.
+sockaddr_un ListenerAddress() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // Abstract (leading NUL): nothing on disk, gone with the process.
+    const std::string name = "sejfko-fuzz-reply-" + std::to_string(::getpid());
+    name.copy(address.sun_path + 1, sizeof address.sun_path - 2);
+    return address;
+}
+
+int Listener() {
     static const int listener = [] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        FUZZ_CHECK(fd >= 0 &&
-                       ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       ::listen(fd, 4) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0,
-                   std::string("no loopback listener"));
-        listenPort = ntohs(address.sin_port);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_un address = ListenerAddress();
+        FUZZ_CHECK(
+            fd >= 0 &&
+                ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                ::listen(fd, 4) == 0,
+            std::string("no local listener"));
         return fd;
     }();
-    port = listenPort;
     return listener;
 }
 
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    FUZZ_CHECK(fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
-               std::string("cannot connect to the loopback listener"));
+int ConnectToListener() {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = ListenerAddress();
+    FUZZ_CHECK(
+        fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+        std::string("cannot connect to the local listener"));
     return fd;
 }
 
@@ -182,9 +185,8 @@ int FuzzFtpReply(const uint8_t* data, std::size_t size) {
     std::vector<TReply> expected;
     const TEnd expectedEnd = ModelReplies(bytes, expected);
 
-    int port = 0;
-    const int listener = Listener(port);
-    const int peer = ConnectLoopback(port);
+    const int listener = Listener();
+    const int peer = ConnectToListener();
     std::thread sender([peer, &bytes] {
         std::size_t done = 0;
         while (done < bytes.size()) {

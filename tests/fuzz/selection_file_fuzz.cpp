@@ -5,7 +5,8 @@
 //
 // What the exclusions must give, checked against a walk of the tree:
 // - no entry equals an exclusion, and none that the expansion added lies below an excluded
-//   directory (written with its trailing separator, as the expansion writes directories);
+//   directory (written with its trailing separator, as the expansion writes directories), unless
+//   it comes from a selected entry that lies below that directory itself;
 // - every entry is a selected one or lies below a selected directory (nothing unselected);
 // - every file below a selected entry that no exclusion names is still covered by an entry
 //   (nothing lost). Symlinks to directories below an entry are neither followed nor covered.
@@ -148,6 +149,22 @@ bool IsBelowDirectoryOf(const std::string& path, const std::string& entry) {
     return path.size() > prefix.size() && path.starts_with(prefix);
 }
 
+bool IsStrictlyBelow(const std::string& path, const std::string& exclusion) {
+    return exclusion.ends_with('/') && path.size() > exclusion.size() &&
+           path.starts_with(exclusion);
+}
+
+// An entry the expansion made that an excluded directory should have taken away.
+bool ExpandedIntoExclusion(const std::string& entry, const TStringList& selected,
+                           const TStringList& exclude) {
+    return std::any_of(exclude.begin(), exclude.end(), [&](const std::string& exclusion) {
+        return IsStrictlyBelow(entry, exclusion) &&
+               std::none_of(selected.begin(), selected.end(), [&](const std::string& origin) {
+                   return IsBelowDirectoryOf(entry, origin) && IsStrictlyBelow(origin, exclusion);
+               });
+    });
+}
+
 // The files below `entry` as the expansion names them (symlinks to directories not followed).
 void Walk(const std::string& entry, std::vector<std::string>& files) {
     std::vector<TDirectoryEntry> children;
@@ -187,7 +204,7 @@ void CheckExclusions(const TStringList& selected, const TStringList& exclude) {
         const bool chosen = selectedCounts.count(entry) != 0;
         FUZZ_CHECK(std::find(exclude.begin(), exclude.end(), entry) == exclude.end(),
                    "an excluded entry stays: " + Quote(entry) + context);
-        FUZZ_CHECK(chosen || !IsExcluded(entry, exclude),
+        FUZZ_CHECK(chosen || !ExpandedIntoExclusion(entry, selected, exclude),
                    "the expansion brought in an excluded path: " + Quote(entry) + context);
         FUZZ_CHECK(chosen || std::any_of(selected.begin(), selected.end(),
                                          [&](const std::string& s) {
