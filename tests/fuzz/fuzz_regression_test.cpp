@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct TReplayCase {
     std::string Kind;  // "corpus" or "regressions"
     std::filesystem::path File;
 };
+
+void PrintTo(const TReplayCase& c, std::ostream* out) {
+    *out << c.File.string();
+}
 
 std::vector<TReplayCase> ReplayCases() {
     std::vector<TReplayCase> cases;
