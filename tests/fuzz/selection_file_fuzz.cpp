@@ -8,8 +8,9 @@
 //   directory (written with its trailing separator, as the expansion writes directories), unless
 //   it comes from a selected entry that lies below that directory itself;
 // - every entry is a selected one or lies below a selected directory (nothing unselected);
-// - every file below a selected entry that no exclusion names is still covered by an entry
-//   (nothing lost). Symlinks to directories below an entry are neither followed nor covered.
+// - every file below a selected entry that no exclusion names (nor the entry itself) is still
+//   covered by an entry (nothing lost). Symlinks to directories below an entry are neither followed
+//   nor covered.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,6 +216,10 @@ void CheckExclusions(const TStringList& selected, const TStringList& exclude) {
                    "an entry added twice: " + Quote(entry) + context);
     }
     for (const std::string& entry : selected) {
+        // A listed path that is excluded as written goes whole, whatever it holds.
+        if (std::find(exclude.begin(), exclude.end(), entry) != exclude.end()) {
+            continue;
+        }
         std::vector<std::string> files;
         if (GetFileStatus(entry).Kind == TEntryKind::Regular) {
             files.push_back(entry);
