@@ -1,5 +1,8 @@
 #include "archive/backup_job.hpp"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -30,6 +33,7 @@ constexpr const char* TerminateText = "Terminate backup";
 std::mutex GStateLock;
 std::string GLastMessage;
 std::vector<std::string> GSkippedFiles;
+TJobStatistics GStatistics;
 TOverwriteConfirmation GConfirmation;
 std::string GEngineDirectory;
 
@@ -53,6 +57,8 @@ struct TAddOutcome {
     bool Failed = false;
     std::string Reason;
     std::vector<std::string> Skipped;
+    uint64_t Files = 0;
+    uint64_t BytesRead = 0;
 };
 
 // The engine writes into the temporary file the job created, or leaves it empty when it wrote
@@ -101,6 +107,8 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
         progress.Finish();
         addedCount = zip.AddedCount();
         outcome.Skipped = zip.SkippedFiles();
+        outcome.Files = static_cast<uint64_t>(std::max(addedCount, 0));
+        outcome.BytesRead = zip.TotalBytes();
         const int32_t errorCode = zip.ErrorCode();
         if (progress.StopRequested()) {
             outcome.Failed = true;
@@ -157,8 +165,26 @@ std::string LastMessage() {
     return GLastMessage;
 }
 
+TJobStatistics LastJobStatistics() {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    return GStatistics;
+}
+
 void GetLastMessage(std::string& text) {
     text = LastMessage();
+}
+
+void ReplaceLastMessage(const std::string& text) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    GLastMessage = text;
+    GSkippedFiles.clear();
+}
+
+void AppendToLastMessage(const std::vector<std::string>& lines) {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    for (const std::string& line : lines) {
+        GLastMessage += (GLastMessage.empty() ? "" : "\n") + line;
+    }
 }
 
 std::vector<std::string> LastSkippedFiles() {
@@ -186,11 +212,15 @@ public:
         if (!TempName.empty() && GetFileStatus(TempName, false).Kind != TEntryKind::Missing) {
             DeleteFile(TempName);
         }
+        if (TempHandle >= 0) {
+            ::close(TempHandle);
+        }
         if (RunningJobs.fetch_sub(1) <= 0) {
             RunningJobs = 0;
         }
     }
     std::string TempName;
+    int TempHandle = -1;  // holds the temporary file locked as in use
 };
 
 bool ConfirmOverwrite(const std::string& archiveName) {
@@ -270,6 +300,7 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
         std::lock_guard<std::mutex> guard(GStateLock);
         GLastMessage.clear();
         GSkippedFiles.clear();
+        GStatistics = {};
     }
     int32_t idle = 0;
     if (!RunningJobs.compare_exchange_strong(idle, 1)) {
@@ -303,7 +334,10 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     // engine writes into the file created here, so the name is never free for someone else to
     // plant a link under (the engine refuses to write through one).
     const std::string archiveDirectory = ExtractFileDir(*archiveName);
-    cleanup.TempName = CreateUniqueTempFile(archiveDirectory.empty() ? "." : archiveDirectory);
+    const std::string tempDirectory = archiveDirectory.empty() ? "." : archiveDirectory;
+    // What a job killed half-way left there; a job running now holds its file locked.
+    RemoveStaleTemporaries(tempDirectory, ".fbk", 6);
+    cleanup.TempName = CreateLockedTempFile(tempDirectory, ".fbk", cleanup.TempHandle);
     const std::string& tempName = cleanup.TempName;
 
     std::vector<std::string> paths;
@@ -348,7 +382,10 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     if (!outcome.Skipped.empty()) {
         result += SkippedLine(outcome.Skipped.size());
     }
+    const TFileStatus archive = GetFileStatus(*archiveName);
     std::lock_guard<std::mutex> guard(GStateLock);
+    GStatistics = {ExtractFileName(*archiveName), outcome.Files, outcome.BytesRead,
+                   static_cast<uint64_t>(std::max<int64_t>(archive.Size, 0))};
     GSkippedFiles = std::move(outcome.Skipped);
     GLastMessage = std::move(result);
     return true;

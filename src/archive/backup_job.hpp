@@ -46,9 +46,22 @@ extern std::atomic<int32_t> RunningJobs;
 // The result text of the most recent job (empty before the first and while one runs).
 std::string LastMessage();
 void GetLastMessage(std::string& text);
+// For the worker, between jobs: the result text of a run that ended before its job (the
+// selection was refused), and lines the run adds below its job's text (joined with "\n").
+void ReplaceLastMessage(const std::string& text);
+void AppendToLastMessage(const std::vector<std::string>& lines);
 // Names of the files the engine left out of the most recent job's archive (they vanished or
 // could not be read); the job still succeeds without them.
 std::vector<std::string> LastSkippedFiles();
+
+// What the most recent job that placed an archive did (all empty after a failed one).
+struct TJobStatistics {
+    std::string Archive;        // file name of the archive
+    uint64_t Files = 0;         // entries added
+    uint64_t BytesRead = 0;     // bytes of the files as the engine counted them
+    uint64_t BytesWritten = 0;  // size of the archive
+};
+TJobStatistics LastJobStatistics();
 
 // Answers the question "Soubor zálohy '%s' již existuje. Chcete jej přepsat?" for AskOverwrite;
 // true replaces the archive. A front end with dialogs installs one; without one the answer is no.

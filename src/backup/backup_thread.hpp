@@ -3,7 +3,7 @@
 // due and runs it (RunBackup), and about once a minute it sends waiting archives to the server
 // when the storage is remote (TransferBackup). It talks to the front end only through posted
 // messages (platform/message_sink.hpp) and reads every setting from the global Options when it
-// needs it.
+// needs it; at the start of each pass it takes in changes another process made to Options.ini.
 //
 // The thread starts paused: nothing runs until the owner calls Resume. A pause request
 // (SuspendBackupThread) is honoured only at the end of a pass, never inside a run or a transfer.
@@ -26,6 +26,10 @@ namespace sejfko {
 
 class TNetComponent;
 enum TWorkMode : uint8_t;
+
+// What the front ends show when the selection file cannot be opened (WM_SELECTION_MISSING).
+constexpr const char* SelectionMissingMessage =
+    "Soubor s výběrem neexistuje, zvolte ho znovu v dialogu nastavení";
 
 // "Last run" written when a run begins; any value up to it means no successful backup.
 constexpr TDateTime NeverMarker = 100.0;
@@ -98,10 +102,18 @@ protected:
 
 private:
     class TRunClosing;
+    void RunBackupSteps(TRunClosing& closing);
     void ThreadMain();
     // Blocks at the safe point until Resume; clears a request that arrived meanwhile.
     void PauseHere();
     bool DueNow() const;
+    // At the start of a pass: takes in a change of Options.ini made by another process (a
+    // command line `config`, an editor) and plans again when the schedule changed or the plan
+    // lies further ahead than the present can reach.
+    void FollowOptionsFile();
+    // Plans from changed options (after a pause, or a change made by another process); while
+    // the selection file that a run could not open is still missing, keeps the next slot.
+    void ReplanFromOptions();
 
     mutable std::mutex FStateLock;
     std::condition_variable FStateChanged;  // FSuspended changed, or a sleep is to end
@@ -111,6 +123,9 @@ private:
     std::atomic<bool> FTerminated{false};
     // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
     bool FSkipRestOfPass = false;
+    // Set by a run whose selection file could not be opened, cleared by the next run and by
+    // planning once the file can be read again.
+    bool FSelectionMissing = false;
     // Name (without directory) of the archive the current run wrote; pruning never deletes it.
     std::string FLastArchive;
     bool FLastRunChangedNothing = false;

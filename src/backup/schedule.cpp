@@ -16,10 +16,14 @@ int32_t EffectiveRunEvery(int32_t runEvery) {
     return runEvery < 1 ? 1 : runEvery;
 }
 
+TDateTime PlanningTime(TDateTime value, TDateTime now) {
+    return std::isfinite(now) && value > now ? now : value;
+}
+
 TDateTime NextRunTime(bool initial, TDateTime lastRun, TDateTime nextRun, int32_t runEvery,
                       TDateTime inTime, TDateTime now) {
     const double step = EffectiveRunEvery(runEvery);
-    TDateTime next = AtTimeOfDay((initial ? lastRun : nextRun) + step, inTime);
+    TDateTime next = AtTimeOfDay(PlanningTime(initial ? lastRun : nextRun, now) + step, inTime);
     if (initial || !std::isfinite(now) || !std::isfinite(next)) {
         return next;
     }
@@ -33,8 +37,18 @@ TDateTime NextRunTime(bool initial, TDateTime lastRun, TDateTime nextRun, int32_
     return next;
 }
 
+TDateTime ShownNextRun(TDateTime nextRun, TDateTime now) {
+    return std::isfinite(now) && !(nextRun > now) ? now : nextRun;
+}
+
+bool PlannedBeyondReach(TDateTime nextRun, int32_t runEvery, TDateTime now) {
+    // A plan made at `now` lies at most one interval ahead, on the following day at the latest.
+    return std::isfinite(now) && nextRun > now + EffectiveRunEvery(runEvery) + 1.0;
+}
+
 bool IncrementalRunAllowed(TBackupKind kind, int32_t weekDay, int32_t monthDay, TDateTime inTime,
                            TDateTime lastRun, TDateTime now) {
+    lastRun = PlanningTime(lastRun, now);
     int32_t completeDay = 0;
     int (*dayNumber)(TDateTime) = nullptr;
     int lastPossibleDay = 0;

@@ -1,8 +1,10 @@
 #pragma once
 // The user's selection file: one path per line, exclusions marked by "/Exclude" in the line (any
-// ASCII letter case; on POSIX only at the line's start or after a blank, since "/" separates
-// names there). Lines end with CR LF or LF; a lone CR ends the text of its line;
-// a Ctrl+Z byte ends the file. Entries are trimmed of bytes 0..32.
+// ASCII letter case; on POSIX only at the line's start, after a blank, or after a "/" when the
+// line ends with the keyword or a blank follows it, since "/" separates names there). Lines end
+// with CR LF or LF; a lone CR ends the text of its line; a Ctrl+Z byte ends the file. Entries
+// are trimmed of bytes 0..32. A file saved as UTF-16 (with or without a byte order mark) is read
+// as such and its entries converted to UTF-8; a UTF-8 byte order mark is skipped.
 
 #include <string>
 #include <vector>
@@ -13,10 +15,18 @@ namespace sejfko {
 
 using TStringList = std::vector<std::string>;
 
-// Reads `path` line by line (streamed, any line length) and appends the entries in file order.
-// False when the file cannot be opened (missing, not a regular file, no access) or a read fails
-// part-way; never throws for its content. Lines that trim to nothing add no entry.
-bool ReadSelectionFile(const std::string& path, TStringList& include, TStringList& exclude);
+enum class TSelectionResult {
+    Read,        // the entries were appended
+    Unreadable,  // missing, not a regular file, no access, or a read failed part-way
+    Refused,     // a line holds a NUL byte: a name cut there would name a different file
+};
+
+// Reads `path` line by line (streamed, any line length) and appends the entries in file order;
+// on Unreadable or Refused the lists are left as they were. For Refused, `refusal` gets the
+// Czech text naming the file and the line (counted from 1). Never throws for the content. Lines
+// that trim to nothing add no entry.
+TSelectionResult ReadSelectionFile(const std::string& path, TStringList& include,
+                                   TStringList& exclude, std::string* refusal = nullptr);
 
 // Removes what the exclusions name from `include`, replacing an include directory above an
 // exclusion by its entries (appended at the end, subdirectories with a trailing separator) until

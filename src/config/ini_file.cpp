@@ -1,216 +1,60 @@
+// The writer reads the file once, copying every byte into a spool while it plans the change,
+// and writes the new file from the spool: the plan and the copy come from the same bytes, whatever
+// an editor does to the file meanwhile. Before the rename it checks that the file is still the one
+// it read; otherwise it starts over (the lock keeps our own processes out, not editors).
+
 #include "config/ini_file.hpp"
 
 #include <cerrno>
-#include <cstring>
-#include <functional>
 #include <limits>
-#include <vector>
 
+#include "config/ini_lines.hpp"
 #include "platform/file_io.hpp"
 #include "platform/file_lock.hpp"
 #include "platform/file_system.hpp"
+#include "platform/temp_file.hpp"
 
 namespace sejfko {
+
+using namespace ini;
 
 namespace {
 
 constexpr std::size_t MaxIniValueLength = 2047;
-// Lines are matched on their first bytes only, so that a huge line costs no memory.
-constexpr std::size_t MaxLineHead = 16 * 1024;
-constexpr std::size_t ChunkSize = 64 * 1024;
+// Rewrites started over because the file changed meanwhile, before the write gives up.
+constexpr int MaxWriteAttempts = 5;
 
-using TReader = std::function<std::ptrdiff_t(char* buffer, std::size_t size)>;
-using TCopy = std::function<void(std::string_view bytes)>;
-
-struct TIniLine {
-    std::string Head;  // the first MaxLineHead bytes, terminator excluded
-    bool Truncated = false;
-    std::string Terminator;  // "\r\n", "\n", "\r" or empty at the end of the input
-};
-
-// Splits a byte stream into lines in fixed-size chunks. Each line's bytes can be passed on
-// whole (terminator included) while only its head is kept.
-class TLineSource {
-public:
-    explicit TLineSource(TReader reader) : FReader(std::move(reader)), FBuffer(ChunkSize) {}
-
-    // False at the end of the input (or after a read error: Failed()).
-    bool Next(TIniLine& line, const TCopy& copy) {
-        line.Head.clear();
-        line.Truncated = false;
-        line.Terminator.clear();
-        if (!Fill()) {
-            return false;
-        }
-        while (Fill()) {
-            const char* begin = FBuffer.data() + FPos;
-            std::size_t available = FEnd - FPos;
-            std::size_t length = 0;
-            while (length < available && begin[length] != '\r' && begin[length] != '\n') {
-                ++length;
-            }
-            Take(line, std::string_view(begin, length), copy);
-            FPos += length;
-            if (length == available) {
-                continue;
-            }
-            char first = FBuffer[FPos++];
-            line.Terminator = first == '\n' ? "\n" : "\r";
-            if (first == '\r' && Fill() && FBuffer[FPos] == '\n') {
-                ++FPos;
-                line.Terminator = "\r\n";
-            }
-            if (copy) {
-                copy(line.Terminator);
-            }
-            return true;
-        }
-        return true;  // the last line, without terminator
-    }
-
-    bool Failed() const { return FFailed; }
-
-private:
-    bool Fill() {
-        if (FPos < FEnd) {
-            return true;
-        }
-        if (FEof) {
-            return false;
-        }
-        std::ptrdiff_t count = FReader(FBuffer.data(), FBuffer.size());
-        if (count <= 0) {
-            FEof = true;
-            FFailed = count < 0;
-            return false;
-        }
-        FPos = 0;
-        FEnd = static_cast<std::size_t>(count);
-        return true;
-    }
-
-    static void Take(TIniLine& line, std::string_view bytes, const TCopy& copy) {
-        if (copy) {
-            copy(bytes);
-        }
-        std::size_t room = MaxLineHead - line.Head.size();
-        if (bytes.size() > room) {
-            line.Truncated = true;
-        }
-        line.Head.append(bytes.substr(0, std::min(room, bytes.size())));
-    }
-
-    TReader FReader;
-    std::vector<char> FBuffer;
-    std::size_t FPos = 0;
-    std::size_t FEnd = 0;
-    bool FEof = false;
-    bool FFailed = false;
-};
-
-TReader StringReader(std::string_view content) {
-    return [content](char* buffer, std::size_t size) mutable -> std::ptrdiff_t {
-        std::size_t count = std::min(size, content.size());
-        std::memcpy(buffer, content.data(), count);
-        content.remove_prefix(count);
-        return static_cast<std::ptrdiff_t>(count);
-    };
-}
-
-TReader FileReader(TReadFile& file) {
-    return [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); };
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string_view TrimLeft(std::string_view text) {
+std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
     }
-    return text;
-}
-
-std::string_view Trim(std::string_view text) {
-    text = TrimLeft(text);
     while (!text.empty() && IsBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
 }
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+TReader FileReader(TReadFile& file) {
+    return [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); };
 }
 
-std::string Lower(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        c = LowerAscii(c);
-    }
-    return result;
-}
-
-bool IsQuote(char c) {
-    return c == '"' || c == '\'';
-}
-
-enum class TLineKind { Other, Section, Key };
-
-struct TParsedLine {
-    TLineKind Kind = TLineKind::Other;
-    std::string_view Name;  // section or key
-    std::string_view Value;
-};
-
-TParsedLine ParseLine(std::string_view head, bool truncated) {
-    TParsedLine parsed;
-    std::string_view text = TrimLeft(head);
-    if (text.empty() || text.front() == ';') {
-        return parsed;
-    }
-    if (text.front() == '[') {
-        text.remove_prefix(1);
-        parsed.Kind = TLineKind::Section;
-        parsed.Name = Trim(text.substr(0, text.find(']')));
-        return parsed;
-    }
-    std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos) {
-        return parsed;
-    }
-    parsed.Name = Trim(text.substr(0, equals));
-    if (parsed.Name.empty()) {
-        return parsed;
-    }
-    parsed.Kind = TLineKind::Key;
-    // The end of a truncated line is unknown: keep its trailing bytes as they are.
-    std::string_view value = TrimLeft(text.substr(equals + 1));
-    if (!truncated) {
-        value = Trim(value);
-        if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-    }
-    parsed.Value = value;
-    return parsed;
-}
-
-std::string EncodeValue(std::string_view value) {
-    value = value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
-    bool needsQuotes =
-        !value.empty() &&
-        (IsBlank(value.front()) || IsBlank(value.back()) ||
-         (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()));
-    return needsQuotes ? "\"" + std::string(value) + "\"" : std::string(value);
+TReader SpoolReader(TSpool& spool) {
+    return [&spool](char* buffer, std::size_t size) { return spool.Read(buffer, size); };
 }
 
 std::string SnapshotKey(std::string_view section, std::string_view key) {
     return Lower(section) + '\n' + Lower(key);
 }
 
-// Where the write goes, found by a first pass over the current file.
+// Where the write goes, found while the file is read.
 struct TWritePlan {
     long ReplaceLine = -1;  // the key's line, replaced
     long InsertAfter = -1;  // the section's last key line (or its header) when the key is new
@@ -218,17 +62,21 @@ struct TWritePlan {
     std::string LineEnd = "\n";  // the file's own line ends, from its first line
 };
 
-TWritePlan PlanWrite(TLineSource& source, std::string_view section, std::string_view key) {
+TWritePlan PlanWrite(TLineSource& source, std::string_view section, std::string_view key,
+                     const TCopy& copy) {
     TWritePlan plan;
     bool inSection = false;
     bool lineEndSeen = false;
     TIniLine line;
-    for (long index = 0; source.Next(line, {}); ++index) {
+    for (long index = 0; source.Next(line, copy); ++index) {
         if (!lineEndSeen && !line.Terminator.empty()) {
             plan.LineEnd = line.Terminator;
             lineEndSeen = true;
         }
-        TParsedLine parsed = ParseLine(line.Head, line.Truncated);
+        if (plan.ReplaceLine >= 0) {
+            continue;  // the rest is only copied
+        }
+        TParsedLine parsed = ParseLine(line.Head, line.Truncated, index == 0);
         if (parsed.Kind == TLineKind::Section) {
             inSection = !plan.SectionFound && SameIniName(parsed.Name, section);
             if (inSection) {
@@ -238,9 +86,9 @@ TWritePlan PlanWrite(TLineSource& source, std::string_view section, std::string_
         } else if (parsed.Kind == TLineKind::Key && inSection) {
             if (SameIniName(parsed.Name, key)) {
                 plan.ReplaceLine = index;
-                break;
+            } else {
+                plan.InsertAfter = index;
             }
-            plan.InsertAfter = index;
         }
     }
     return plan;
@@ -249,6 +97,9 @@ TWritePlan PlanWrite(TLineSource& source, std::string_view section, std::string_
 [[noreturn]] void ThrowUnableToWrite(const std::string& fileName) {
     throw EIniFileException("Unable to write to " + fileName);
 }
+
+// Raised inside a write attempt when the file turned out to have changed meanwhile.
+struct TChangedMeanwhile {};
 
 }  // namespace
 
@@ -273,7 +124,8 @@ TIniSnapshot::TIniSnapshot(std::string_view content) {
 }
 
 void TIniSnapshot::AddLine(std::string_view head, bool truncated) {
-    TParsedLine parsed = ParseLine(head, truncated);
+    TParsedLine parsed = ParseLine(head, truncated, FFirstLine);
+    FFirstLine = false;
     if (parsed.Kind == TLineKind::Section) {
         FCurrentSection = Lower(parsed.Name);
         // Only the first of duplicate sections counts, as the writer only changes that one.
@@ -299,22 +151,50 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
 
 TIniSnapshot TIniFile::Read() const {
     TIniSnapshot snapshot;
+    TryRead(snapshot);
+    return snapshot;
+}
+
+bool TIniFile::TryRead(TIniSnapshot& snapshot) const {
+    snapshot = TIniSnapshot();
     TReadFile file;
     if (!file.Open(FFileName)) {
-        return snapshot;
+        if (file.Error() != ENOENT) {
+            return false;
+        }
+        SetSeen(TFileIdentity());
+        return true;
     }
+    // Taken at the start: a change while reading then shows as a change afterwards.
+    const TFileIdentity identity = file.Identity();
     TLineSource source(FileReader(file));
     TIniLine line;
     while (source.Next(line, {})) {
         snapshot.AddLine(line.Head, line.Truncated);
     }
-    return snapshot;
+    if (source.Failed()) {
+        snapshot = TIniSnapshot();
+        return false;
+    }
+    SetSeen(identity);
+    return true;
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  const std::string& defaultValue) const {
     std::string value;
     return Read().Find(section, key, value) ? value : defaultValue;
+}
+
+bool TIniFile::Changed() const {
+    const TFileIdentity now = GetFileIdentity(FFileName);
+    std::lock_guard guard(FSeenLock);
+    return !FSeen || !(*FSeen == now);
+}
+
+void TIniFile::SetSeen(const TFileIdentity& identity) const {
+    std::lock_guard guard(FSeenLock);
+    FSeen = identity;
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -324,62 +204,102 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
             ForceDirectories(directory);
         }
         TFileLock lock(FFileName + ".lock");
-
-        TReadFile first;
-        bool exists = first.Open(FFileName);
-        if (!exists && first.Error() != ENOENT) {
-            ThrowUnableToWrite(FFileName);
-        }
-        TWritePlan plan;
-        if (exists) {
-            TLineSource source(FileReader(first));
-            plan = PlanWrite(source, section, key);
-            if (source.Failed()) {
-                ThrowUnableToWrite(FFileName);
-            }
-            first.Close();
-        }
-
-        const std::string keyLine = std::string(key) + "=" + EncodeValue(value);
-        TAtomicFileWriter writer(FFileName, 0600);
-        TReadFile second;
-        std::string lastTerminator = plan.LineEnd;
-        if (exists) {
-            if (!second.Open(FFileName)) {
-                ThrowUnableToWrite(FFileName);
-            }
-            TLineSource source(FileReader(second));
-            const TCopy copy = [&writer](std::string_view bytes) { writer.Write(bytes); };
-            TIniLine line;
-            for (long index = 0; source.Next(line, index == plan.ReplaceLine ? TCopy() : copy);
-                 ++index) {
-                lastTerminator = line.Terminator;
-                if (index == plan.ReplaceLine) {
-                    writer.Write(keyLine);
-                    writer.Write(line.Terminator);
-                } else if (index == plan.InsertAfter && plan.ReplaceLine < 0) {
-                    if (line.Terminator.empty()) {
-                        writer.Write(plan.LineEnd);
-                    }
-                    writer.Write(keyLine);
-                    writer.Write(plan.LineEnd);
-                }
-            }
-            if (source.Failed()) {
-                ThrowUnableToWrite(FFileName);
+        for (int attempt = 0; attempt < MaxWriteAttempts; ++attempt) {
+            if (TryWrite(section, key, value)) {
+                return;
             }
         }
-        if (!plan.SectionFound) {
-            if (lastTerminator.empty()) {
-                writer.Write(plan.LineEnd);
-            }
-            writer.Write("[" + std::string(section) + "]" + plan.LineEnd);
-            writer.Write(keyLine + plan.LineEnd);
-        }
-        writer.Commit();
     } catch (const EOSError&) {
+    }
+    ThrowUnableToWrite(FFileName);
+}
+
+bool TIniFile::TryWrite(std::string_view section, std::string_view key, std::string_view value) {
+    // Through a symlink: the link stays, its target is replaced.
+    const std::string target = FollowSymlinks(FFileName);
+    TReadFile source;
+    const bool exists = source.Open(target);
+    if (!exists && source.Error() != ENOENT) {
         ThrowUnableToWrite(FFileName);
     }
+    // The rename needs only the directory; the file's own permission decides.
+    if (exists && !WritableByCaller(target)) {
+        ThrowUnableToWrite(FFileName);
+    }
+    const TFileIdentity before = exists ? source.Identity() : TFileIdentity();
+    TSpool spool(ExtractFileDir(target));
+    TWritePlan plan;
+    if (exists) {
+        TLineSource lines(FileReader(source));
+        plan = PlanWrite(lines, section, key,
+                         [&spool](std::string_view bytes) { spool.Write(bytes); });
+        if (lines.Failed()) {
+            ThrowUnableToWrite(FFileName);
+        }
+        if (!(source.Identity() == before)) {
+            return false;  // changed in place while it was read
+        }
+        source.Close();
+    }
+
+    const std::string keyLine = KeyLine(key, value);
+    TAtomicFileWriter writer(target, exists ? (before.Mode & 0777) : 0600);
+    if (exists) {
+        writer.SetOwner(before.Owner, before.Group);
+    }
+    std::string lastTerminator = plan.LineEnd;
+    bool lastLineEmpty = true;
+    if (exists) {
+        TLineSource lines(SpoolReader(spool));
+        const TCopy copy = [&writer](std::string_view bytes) { writer.Write(bytes); };
+        TIniLine line;
+        for (long index = 0; lines.Next(line, index == plan.ReplaceLine ? TCopy() : copy);
+             ++index) {
+            lastTerminator = line.Terminator;
+            std::string_view text = line.Head;
+            if (index == 0 && text.starts_with("\xEF\xBB\xBF")) {
+                text.remove_prefix(3);
+            }
+            lastLineEmpty = text.empty();
+            if (index == plan.ReplaceLine) {
+                writer.Write(keyLine);
+                writer.Write(line.Terminator);
+            } else if (index == plan.InsertAfter && plan.ReplaceLine < 0) {
+                if (line.Terminator.empty()) {
+                    writer.Write(plan.LineEnd);
+                }
+                writer.Write(keyLine);
+                writer.Write(plan.LineEnd);
+            }
+        }
+        if (lines.Failed()) {
+            ThrowUnableToWrite(FFileName);
+        }
+    }
+    if (!plan.SectionFound) {
+        // A last line without its end gets one, unless it holds nothing (a byte order mark).
+        if (lastTerminator.empty() && !lastLineEmpty) {
+            writer.Write(plan.LineEnd);
+        }
+        writer.Write("[" + std::string(section) + "]" + plan.LineEnd);
+        writer.Write(keyLine + plan.LineEnd);
+    }
+    try {
+        writer.Commit([&] {
+            if (!(GetFileIdentity(target) == before)) {
+                throw TChangedMeanwhile{};
+            }
+        });
+    } catch (const TChangedMeanwhile&) {
+        return false;
+    }
+    // Only a file this object had seen as it was is known now; a change by someone else that
+    // came before this write must still show as a change (the other keys may differ).
+    std::lock_guard guard(FSeenLock);
+    if (FSeen && *FSeen == before) {
+        FSeen = GetFileIdentity(target);
+    }
+    return true;
 }
 
 std::string LimitIniValue(std::string value) {

@@ -97,7 +97,10 @@ void TOptions::Load(const std::string& directory) {
     FDirectory = directory;
     FIniFile.reset();
     FIniFile = std::make_unique<TIniFile>(JoinPath(directory, OptionsFileName));
-    const TIniSnapshot snapshot = FIniFile->Read();
+    ReadFields(FIniFile->Read());
+}
+
+void TOptions::ReadFields(const TIniSnapshot& snapshot) {
     const TKeyReader read(snapshot, FLocale);
     TFields& f = *FFields;
     const char* o = OptionsSection;
@@ -111,7 +114,7 @@ void TOptions::Load(const std::string& directory) {
     f.SavingKind = static_cast<TSavingKind>(read.Ordinal(o, KeySavingKind, skLocal));
     f.LocalDirectory = read.String(o, KeyLocalDirectory, "");
     f.LocalTemporaryDirectory =
-        read.String(o, KeyLocalTemporaryDirectory, DefaultTemporaryDirectory(directory));
+        read.String(o, KeyLocalTemporaryDirectory, DefaultTemporaryDirectory(FDirectory));
     f.RemoteHost = read.String(o, KeyRemoteHost, "");
     f.RemoteUser = read.String(o, KeyRemoteUser, "");
     f.RemotePassword = read.String(o, KeyRemotePassword, "");
@@ -120,6 +123,32 @@ void TOptions::Load(const std::string& directory) {
     f.LastRun = read.DateTime(s, KeyLastRun, 0.0);
     f.FileCountForTransfer = read.Integer(s, KeyFileCount, 0);
     f.LastTransfer = read.DateTime(s, KeyLastTransfer, 0.0);
+}
+
+bool TOptions::ReloadIfChanged() {
+    std::unique_lock lock(FLock);
+    if (!FIniFile || !FIniFile->Changed()) {
+        return false;
+    }
+    TIniSnapshot snapshot;
+    // A file that cannot be read now keeps the values in memory; the next check tries again.
+    if (!FIniFile->TryRead(snapshot)) {
+        return false;
+    }
+    const TFields before = *FFields;
+    ReadFields(snapshot);
+    const TFields& after = *FFields;
+    // The front end shows these three; it learns of a change as a setter would tell it.
+    if (after.LastRun != before.LastRun) {
+        PostToMain(WM_LAST_RUN_CHANGED, 0, 0);
+    }
+    if (after.LastTransfer != before.LastTransfer) {
+        PostToMain(WM_LAST_TRANSFER_CHANGED, 0, 0);
+    }
+    if (after.FileCountForTransfer != before.FileCountForTransfer) {
+        PostToMain(WM_TRANSFER_COUNT_CHANGED, 0, 0);
+    }
+    return true;
 }
 
 bool TOptions::Loaded() const {

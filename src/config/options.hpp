@@ -5,6 +5,7 @@
 // FileCountForTransfer) and writes its one key through to the file under the write lock. A
 // setter before Load raises EOptionsInvalidUsing; a failed write raises EIniFileException
 // ("Unable to write to %s") after the field has changed. Safe to call from any thread.
+// Another process may change the file meanwhile: ReloadIfChanged takes its values in.
 
 #include <cstdint>
 #include <memory>
@@ -62,6 +63,11 @@ public:
 
     // Opens directory/Options.ini and reads every key with its default. Creates no file.
     void Load(const std::string& directory);
+    // Reads every key again when the file is no longer the one this object last read or wrote
+    // (another process or an editor changed it); true when it did. Posts the notifications of
+    // LastRun, LastTransfer and FileCountForTransfer whose value changed. A file that exists but
+    // cannot be read keeps the values in memory. False before Load.
+    bool ReloadIfChanged();
     bool Loaded() const;
     std::string Directory() const;
     std::string FileName() const;
@@ -105,6 +111,7 @@ public:
 private:
     // implementation fields: see options.cpp
     struct TFields;
+    void ReadFields(const TIniSnapshot& snapshot);
     template <typename T, typename Encode>
     void Store(T TFields::*field, T value, const char* section, const char* key, Encode encode,
                unsigned notification);

@@ -15,8 +15,10 @@
 #include <QToolButton>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
 #include "config/options.hpp"
+#include "gui/autostart.hpp"
 #include "gui/gui_prompts.hpp"
 #include "gui/worker_control.hpp"
 #include "platform/clock.hpp"
@@ -89,6 +91,7 @@ void TDiOptions::ConnectControls() {
     connect(CBComplete, &QComboBox::currentIndexChanged, this, changed);
     connect(DTTime, &QTimeEdit::timeChanged, this, changed);
     connect(CBPassive, &QCheckBox::toggled, this, changed);
+    connect(CBAutostart, &QCheckBox::toggled, this, changed);
     for (QRadioButton* radio : {RBFull, RBIncWeek, RBIncMonth, RBLocal, RBRemote}) {
         connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
             if (checked) {
@@ -126,10 +129,10 @@ void TDiOptions::ConnectControls() {
     connect(AcOk, &QAction::changed, this, [this] { BtnOk->setEnabled(AcOk->isEnabled()); });
 
     // Enter moves to the next control instead of pressing the default button.
-    const QList<QWidget*> enterMoves = {EdEvery,    DTTime,        EdFile,      RBFull,  RBIncWeek,
-                                        CBComplete, RBIncMonth,    SEdComplete, RBLocal, EdDir,
-                                        RBRemote,   EdLocalTemp,   EdHost,      EdUser,  EdPassword,
-                                        CBPassive,  SEdBackupCount};
+    const QList<QWidget*> enterMoves = {
+        EdEvery,    DTTime,      EdFile,     RBFull,    RBIncWeek,      CBComplete,
+        RBIncMonth, SEdComplete, RBLocal,    EdDir,     RBRemote,       EdLocalTemp,
+        EdHost,     EdUser,      EdPassword, CBPassive, SEdBackupCount, CBAutostart};
     for (QWidget* widget : enterMoves) {
         widget->installEventFilter(this);
     }
@@ -148,7 +151,59 @@ bool TDiOptions::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+TDiOptions::TShown TDiOptions::FromOptions() const {
+    TShown shown;
+    shown.RunEvery = Options.RunEvery();
+    const TTimeParts time = DecodeTime(Options.InTime());
+    shown.Seconds = time.Hour * 3600 + time.Minute * 60 + time.Second;
+    shown.FileChoose = Options.FileChoose();
+    shown.BackupKind = Options.BackupKind();
+    shown.WeekDay = Options.CompletelyWeekBackupDay();
+    shown.MonthDay = Options.CompletelyMonthBackupDay();
+    shown.SavingKind = Options.SavingKind();
+    shown.LocalDirectory = Options.LocalDirectory();
+    shown.LocalTemporaryDirectory = Options.LocalTemporaryDirectory();
+    shown.RemoteHost = Options.RemoteHost();
+    shown.RemoteUser = Options.RemoteUser();
+    shown.RemotePassword = Options.RemotePassword();
+    shown.Passive = ReadPassiveMode(Options);
+    shown.BackupCount = Options.BackupCount();
+    shown.Autostart = AutostartEnabled();
+    return shown;
+}
+
+TDiOptions::TShown TDiOptions::FromControls() const {
+    TShown shown;
+    shown.RunEvery = EdEvery->value();
+    const QTime time = DTTime->time();
+    shown.Seconds = time.hour() * 3600 + time.minute() * 60 + time.second();
+    shown.FileChoose = Text(EdFile);
+    shown.BackupKind = -1;
+    if (RBFull->isChecked()) {
+        shown.BackupKind = bkFull;
+    } else if (RBIncWeek->isChecked()) {
+        shown.BackupKind = bkIncWeek;
+    } else if (RBIncMonth->isChecked()) {
+        shown.BackupKind = bkIncMonth;
+    }
+    shown.WeekDay = CBComplete->currentIndex() + 1;
+    shown.MonthDay = SEdComplete->value();
+    shown.SavingKind = RBLocal->isChecked() ? skLocal : skRemote;
+    shown.LocalDirectory = Text(EdDir);
+    shown.LocalTemporaryDirectory = Text(EdLocalTemp);
+    shown.RemoteHost = Text(EdHost);
+    shown.RemoteUser = Text(EdUser);
+    shown.RemotePassword = Text(EdPassword);
+    shown.Passive = CBPassive->isChecked();
+    shown.BackupCount = SEdBackupCount->value();
+    shown.Autostart = CBAutostart->isChecked();
+    return shown;
+}
+
 void TDiOptions::LoadFromOptions() {
+    // The file may have been changed by another process since this one last looked.
+    Options.ReloadIfChanged();
+    FShown = FromOptions();
     EdEvery->setValue(Options.RunEvery());
     const TTimeParts time = DecodeTime(Options.InTime());
     DTTime->setTime(QTime(time.Hour, time.Minute, time.Second));
@@ -186,6 +241,8 @@ void TDiOptions::LoadFromOptions() {
     EdPassword->setText(QString::fromStdString(Options.RemotePassword()));
     CBPassive->setChecked(ReadPassiveMode(Options));
     SEdBackupCount->setValue(Options.BackupCount());
+    // A program that was never configured starts at login once the user confirms the dialog.
+    CBAutostart->setChecked(FShown.Autostart || Options.FileChoose().empty());
     // A control that kept its value sent no change: check once more for "OK".
     OptionsChanged();
     AcApply->setEnabled(false);
@@ -246,43 +303,68 @@ TDateTime TDiOptions::PickerValue() const {
 }
 
 void TDiOptions::SaveToOptions() {
-    Options.SetRunEvery(EdEvery->value());
-    Options.SetInTime(PickerValue());
-    Options.SetFileChoose(Text(EdFile));
+    Options.ReloadIfChanged();
+    // An option the user left as shown keeps whatever the file holds now.
+    const TShown& shown = FShown;
+    if (EdEvery->value() != shown.RunEvery) {
+        Options.SetRunEvery(EdEvery->value());
+    }
+    const QTime time = DTTime->time();
+    if (time.hour() * 3600 + time.minute() * 60 + time.second() != shown.Seconds) {
+        Options.SetInTime(PickerValue());
+    }
+    if (Text(EdFile) != shown.FileChoose) {
+        Options.SetFileChoose(Text(EdFile));
+    }
+    int kind = -1;
     if (RBFull->isChecked()) {
-        Options.SetBackupKind(bkFull);
+        kind = bkFull;
     } else if (RBIncWeek->isChecked()) {
-        Options.SetBackupKind(bkIncWeek);
+        kind = bkIncWeek;
     } else if (RBIncMonth->isChecked()) {
-        Options.SetBackupKind(bkIncMonth);
+        kind = bkIncMonth;
     }
-    Options.SetCompletelyWeekBackupDay(CBComplete->currentIndex() + 1);
-    Options.SetCompletelyMonthBackupDay(SEdComplete->value());
-    if (RBLocal->isChecked()) {
-        Options.SetSavingKind(skLocal);
-        if (Options.FileCountForTransfer() != 0) {
-            Options.SetFileCountForTransfer(0);
-            GuiPrompts().Information(
-                this, QStringLiteral("Některé ze souborů připravených k přenosu zůstaly v "
-                                     "dočasném úložišti."));
+    if (kind >= 0 && kind != shown.BackupKind) {
+        Options.SetBackupKind(static_cast<TBackupKind>(kind));
+    }
+    if (CBComplete->currentIndex() + 1 != shown.WeekDay) {
+        Options.SetCompletelyWeekBackupDay(CBComplete->currentIndex() + 1);
+    }
+    if (SEdComplete->value() != shown.MonthDay) {
+        Options.SetCompletelyMonthBackupDay(SEdComplete->value());
+    }
+    const int saving = RBLocal->isChecked() ? skLocal : skRemote;
+    if ((RBLocal->isChecked() || RBRemote->isChecked()) && saving != shown.SavingKind) {
+        Options.SetSavingKind(static_cast<TSavingKind>(saving));
+    }
+    if (saving == skLocal && Options.FileCountForTransfer() != 0) {
+        Options.SetFileCountForTransfer(0);
+        GuiPrompts().Information(this, QStringLiteral("Některé ze souborů připravených k přenosu "
+                                                      "zůstaly v dočasném úložišti."));
+    }
+    const auto store = [](const QLineEdit* edit, const std::string& before, auto setter) {
+        if (Text(edit) != before) {
+            (Options.*setter)(Text(edit));
         }
-    } else {
-        Options.SetSavingKind(skRemote);
+    };
+    store(EdDir, shown.LocalDirectory, &TOptions::SetLocalDirectory);
+    store(EdLocalTemp, shown.LocalTemporaryDirectory, &TOptions::SetLocalTemporaryDirectory);
+    store(EdHost, shown.RemoteHost, &TOptions::SetRemoteHost);
+    store(EdUser, shown.RemoteUser, &TOptions::SetRemoteUser);
+    store(EdPassword, shown.RemotePassword, &TOptions::SetRemotePassword);
+    if (CBPassive->isChecked() != shown.Passive) {
+        WritePassiveMode(Options, CBPassive->isChecked());
     }
-    Options.SetLocalDirectory(Text(EdDir));
-    Options.SetLocalTemporaryDirectory(Text(EdLocalTemp));
-    Options.SetRemoteHost(Text(EdHost));
-    Options.SetRemoteUser(Text(EdUser));
-    Options.SetRemotePassword(Text(EdPassword));
-    WritePassiveMode(Options, CBPassive->isChecked());
-    Options.SetBackupCount(SEdBackupCount->value());
+    if (SEdBackupCount->value() != shown.BackupCount) {
+        Options.SetBackupCount(SEdBackupCount->value());
+    }
 
-    const TBackupKind kind = Options.BackupKind();
+    const TBackupKind storedKind = Options.BackupKind();
     const int32_t count = Options.BackupCount();
     int minimum = 0;
-    if (kind == bkIncWeek && count < WeeklyMinimumCount) {
+    if (storedKind == bkIncWeek && count < WeeklyMinimumCount) {
         minimum = WeeklyMinimumCount;
-    } else if (kind == bkIncMonth && count < MonthlyMinimumCount) {
+    } else if (storedKind == bkIncMonth && count < MonthlyMinimumCount) {
         minimum = MonthlyMinimumCount;
     }
     if (minimum != 0) {
@@ -292,6 +374,11 @@ void TDiOptions::SaveToOptions() {
         Options.SetBackupCount(minimum);
         SEdBackupCount->setValue(minimum);
     }
+    // From here on a change means a change from what the controls show now (the autostart
+    // entry is taken as it was until it has been written).
+    const bool autostartShown = FShown.Autostart;
+    FShown = FromControls();
+    FShown.Autostart = autostartShown;
 
     // Re-plan from the new options. Not while a backup or an upload runs: the pause would
     // hold the dialog until it ends; the worker re-plans after it anyway.
@@ -299,6 +386,26 @@ void TDiOptions::SaveToOptions() {
         FWorker.Suspend([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); });
         FWorker.Resume();
     }
+    SaveAutostart();
+}
+
+void TDiOptions::SaveAutostart() {
+    const bool wanted = CBAutostart->isChecked();
+    if (wanted == FShown.Autostart) {
+        return;
+    }
+    // The entry starts this very program on this data directory (the default one needs no
+    // argument, so a moved configuration is followed).
+    QStringList arguments;
+    const std::string directory = Options.Directory();
+    if (!directory.empty() && directory != DefaultDataDirectory()) {
+        arguments << QStringLiteral("--config-dir") << QString::fromStdString(directory);
+    }
+    QString errorText;
+    if (!SetAutostart(wanted, QCoreApplication::applicationFilePath(), arguments, errorText)) {
+        throw std::runtime_error(errorText.toStdString());
+    }
+    FShown.Autostart = wanted;
 }
 
 bool TDiOptions::SaveAndReport() {

@@ -7,9 +7,20 @@
 // backup count to the minimum of the incremental kinds, and lets the worker re-plan. A setter
 // that cannot write is reported in a message box by the command that saved; the save stops at
 // that step. GUI thread only.
+//
+// Another process (`sejfko-cli config`, a second front end) may write Options.ini while the
+// dialog is open: LoadFromOptions takes the file's current values in first, and a save writes
+// only the options whose control the user changed from what the dialog showed, so that it never
+// undoes a change it did not make.
+//
+// Beside the options, "Spouštět při přihlášení" writes or removes the desktop's autostart entry
+// for the program (gui/autostart.hpp); it is on for a program not yet configured (no selection
+// file), so that confirming the dialog of the first start makes the program start at login.
 
 #include <QDialog>
 #include <QString>
+#include <cstdint>
+#include <string>
 
 #include "platform/date_time.hpp"
 
@@ -39,7 +50,8 @@ public:
     ~TDiOptions() override;
 
     void LoadFromOptions();
-    // Writes every control; lets an Options setter's exception pass to the caller.
+    // Writes every control that differs from what LoadFromOptions (or the last save) showed; lets
+    // an Options setter's exception pass to the caller.
     void SaveToOptions();
     // Whether "&Apply" or "OK" saved the options.
     bool Applied() const { return FApplied; }
@@ -76,6 +88,7 @@ public:
     QLabel* LblPassword = nullptr;
     QLineEdit* EdPassword = nullptr;
     QCheckBox* CBPassive = nullptr;
+    QCheckBox* CBAutostart = nullptr;
     QSpinBox* SEdBackupCount = nullptr;
     QPushButton* BtnOk = nullptr;
     QPushButton* BtnCancel = nullptr;
@@ -93,6 +106,30 @@ private:
     // The save of "&Apply" and "OK": false when a setter failed (reported here).
     bool SaveAndReport();
     TDateTime PickerValue() const;
+    // Writes or removes the autostart entry; raises with a Czech text when that fails.
+    void SaveAutostart();
+
+    // The options as the controls showed them when loaded or last saved.
+    struct TShown {
+        int32_t RunEvery = 0;
+        int32_t Seconds = 0;  // time of day of "In time"
+        std::string FileChoose;
+        int BackupKind = -1;
+        int32_t WeekDay = 0;
+        int32_t MonthDay = 0;
+        int SavingKind = -1;
+        std::string LocalDirectory;
+        std::string LocalTemporaryDirectory;
+        std::string RemoteHost;
+        std::string RemoteUser;
+        std::string RemotePassword;
+        bool Passive = false;
+        int32_t BackupCount = 0;
+        bool Autostart = false;
+    };
+    TShown FromOptions() const;
+    TShown FromControls() const;
+    TShown FShown;
 
     TWorkerControl& FWorker;
     bool FApplied = false;

@@ -1,5 +1,6 @@
 #include "platform/confined_directory.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -9,10 +10,12 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "platform/temp_file.hpp"
 
 namespace sejfko {
 
@@ -231,6 +234,37 @@ bool TConfinedDirectory::IsDirectory(const std::string& relative) {
     return directory;
 }
 
+void TConfinedDirectory::RemoveStaleTemporariesOf(const std::string& relative, int handle,
+                                                  const std::string& stem) {
+    std::lock_guard<std::mutex> lock(FStaleLock);
+    auto listed = FStaleCandidates.find(relative);
+    if (listed == FStaleCandidates.end()) {
+        // Listed once per directory: only names shaped as a writer's temporary file are kept.
+        std::vector<std::string> candidates;
+        if (DIR* listing = ::fdopendir(::fcntl(handle, F_DUPFD_CLOEXEC, 0))) {
+            ::rewinddir(listing);
+            while (const dirent* entry = ::readdir(listing)) {
+                const std::string name = entry->d_name;
+                const std::size_t dot = name.rfind('.');
+                if (name.size() > 10 && name.front() == '.' && dot == name.size() - 9) {
+                    candidates.push_back(name);
+                }
+            }
+            ::closedir(listing);
+        }
+        listed = FStaleCandidates.emplace(relative, std::move(candidates)).first;
+    }
+    std::vector<std::string>& candidates = listed->second;
+    for (auto it = candidates.begin(); it != candidates.end();) {
+        if (it->size() == stem.size() + 8 && it->compare(0, stem.size(), stem) == 0) {
+            RemoveIfStaleAt(handle, *it);
+            it = candidates.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 // ---- TConfinedFileWriter -------------------------------------------------------------------
 
 TConfinedFileWriter::TConfinedFileWriter(TConfinedDirectory& directory, const std::string& relative)
@@ -257,7 +291,14 @@ TConfinedFileWriter::TConfinedFileWriter(TConfinedDirectory& directory, const st
             FTempName.clear();
             Fail(code);
         }
+        // Held locked until the rename, so that a later restore can tell it from what a killed
+        // one left (see RemoveStaleTemporariesOf).
+        if (FHandle >= 0 && !LockTemporaryInUseAt(FHandle, FDirHandle, FTempName)) {
+            ::close(FHandle);
+            FHandle = -1;
+        }
     }
+    FParent = parent;
     if (FHandle < 0) {
         FTempName.clear();
         Fail(EEXIST);
@@ -269,6 +310,9 @@ TConfinedFileWriter::TConfinedFileWriter(TConfinedDirectory& directory, const st
 TConfinedFileWriter::~TConfinedFileWriter() {
     if (FHandle >= 0) {
         ::close(FHandle);
+    }
+    if (FLockHandle >= 0) {
+        ::close(FLockHandle);
     }
     if (!FCommitted && !FTempName.empty()) {
         ::unlinkat(FDirHandle, FTempName.c_str(), 0);
@@ -368,6 +412,8 @@ void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespe
             Fail(errno);
         }
     }
+    // A second handle keeps the lock past the checked close, up to the rename.
+    FLockHandle = ::fcntl(FHandle, F_DUPFD_CLOEXEC, 0);
     const int handle = FHandle;
     FHandle = -1;
     if (::close(handle) != 0) {
@@ -380,6 +426,10 @@ void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespe
         Fail(errno);
     }
     FCommitted = true;
+    ::close(FLockHandle);
+    FLockHandle = -1;
+    FDirectory.RemoveStaleTemporariesOf(FParent, FDirHandle,
+                                        "." + FName.substr(0, MaxTempStem) + ".");
 }
 
 }  // namespace sejfko

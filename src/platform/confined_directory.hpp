@@ -15,9 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sejfko {
 
@@ -44,6 +46,11 @@ public:
     // `create`; the caller closes it. -1 with ENOENT kept in `error` when missing and not created.
     int OpenDirectory(const std::string& relative, bool create, int& error);
 
+    // Deletes, in the directory `relative` (open as `handle`), the temporary files named `stem`
+    // and 8 letters that no writer holds: what a killed restore left of the file the caller has
+    // just written. Only such names go, so nothing of the user's is touched.
+    void RemoveStaleTemporariesOf(const std::string& relative, int handle, const std::string& stem);
+
 private:
     int FRoot = -1;
     std::string FRootPath;
@@ -51,6 +58,8 @@ private:
     std::mutex FCacheLock;
     std::string FCachedPath;
     int FCachedHandle = -1;
+    std::mutex FStaleLock;
+    std::map<std::string, std::vector<std::string>> FStaleCandidates;  // by directory
 };
 
 // One file written below a TConfinedDirectory: into a hidden temporary file in the target's
@@ -77,8 +86,10 @@ private:
     std::string FFullPath;
     std::string FName;
     std::string FTempName;
+    std::string FParent;
     int FDirHandle = -1;
     int FHandle = -1;
+    int FLockHandle = -1;
     bool FCommitted = false;
     uint64_t FSize = 0;
     std::string FCarry;    // the start of a block that is not complete yet

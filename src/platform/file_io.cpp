@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
 #include "platform/file_system.hpp"
+#include "platform/temp_file.hpp"
 
 namespace sejfko {
 
@@ -111,6 +113,10 @@ std::ptrdiff_t TReadFile::Transfer(int64_t offset, void* buffer, std::size_t siz
     return static_cast<std::ptrdiff_t>(done);
 }
 
+TFileIdentity TReadFile::Identity() const {
+    return FHandle >= 0 ? GetHandleIdentity(FHandle) : TFileIdentity();
+}
+
 void TReadFile::Close() {
     if (FHandle >= 0) {
         ::close(FHandle);
@@ -131,9 +137,25 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& path, unsigned mode) : F
     if (const int fault = InjectedFault(TFileOperation::Create, pattern)) {
         Fail(fault);
     }
-    const int handle = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const std::string stem = pattern.substr(0, pattern.size() - 6);
+    int handle = -1;
+    for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
+        std::string candidate = stem + "XXXXXX";
+        handle = ::mkostemp(candidate.data(), O_CLOEXEC);
+        if (handle < 0) {
+            Fail(errno);
+        }
+        // Held locked until the rename: a temporary file left unlocked is one a killed writer
+        // left, and the next write removes it.
+        if (!LockTemporaryInUse(handle, candidate)) {
+            ::close(handle);
+            handle = -1;
+            continue;
+        }
+        pattern = candidate;
+    }
     if (handle < 0) {
-        Fail(errno);
+        Fail(EEXIST);
     }
     FHandle = handle;
     FTempPath = pattern;
@@ -206,7 +228,16 @@ void TAtomicFileWriter::SetModificationTime(const std::timespec& modified) {
     FKeepTime = true;
 }
 
-void TAtomicFileWriter::Commit() {
+void TAtomicFileWriter::SetOwner(uint32_t owner, uint32_t group) {
+    if (FHandle >= 0 &&
+        ::fchown(FHandle, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0) {
+        // Only root may give a file away; the caller then owns the new file.
+        [[maybe_unused]] const int ignored =
+            ::fchown(FHandle, static_cast<uid_t>(-1), static_cast<gid_t>(group));
+    }
+}
+
+void TAtomicFileWriter::Commit(const std::function<void()>& beforeRename) {
     if (FCommitted) {
         return;
     }
@@ -223,19 +254,41 @@ void TAtomicFileWriter::Commit() {
             Fail(errno);
         }
     }
+    // The lock goes with the last handle: a second one keeps it past the checked close, up to
+    // the rename.
+    const int lockHandle = ::fcntl(FHandle, F_DUPFD_CLOEXEC, 0);
     const int handle = FHandle;
     FHandle = -1;
+    const auto releaseLock = [lockHandle] {
+        if (lockHandle >= 0) {
+            ::close(lockHandle);
+        }
+    };
     if (::close(handle) != 0) {
-        Fail(errno);
+        const int code = errno;
+        releaseLock();
+        Fail(code);
     }
-    if (const int fault = InjectedFault(TFileOperation::Rename, FPath)) {
-        Fail(fault);
-    }
-    if (::rename(FTempPath.c_str(), FPath.c_str()) != 0) {
-        Fail(errno);
+    try {
+        if (beforeRename) {
+            beforeRename();
+        }
+        if (const int fault = InjectedFault(TFileOperation::Rename, FPath)) {
+            Fail(fault);
+        }
+        if (::rename(FTempPath.c_str(), FPath.c_str()) != 0) {
+            Fail(errno);
+        }
+    } catch (...) {
+        releaseLock();
+        throw;
     }
     FCommitted = true;
-    SyncDirectory(ExtractFileDir(FPath));
+    releaseLock();
+    const std::string directory = ExtractFileDir(FPath);
+    SyncDirectory(directory);
+    const std::string name = ExtractFileName(FPath);
+    RemoveStaleTemporaries(directory, "." + name.substr(0, MaxTempStem) + ".", 6);
 }
 
 // ---- Whole files ---------------------------------------------------------------------------
@@ -267,6 +320,38 @@ void WriteFileAtomically(const std::string& path, std::string_view content, unsi
     TAtomicFileWriter writer(path, mode);
     writer.Write(content);
     writer.Commit();
+}
+
+bool AppendLineRotating(const std::string& path, const std::string& rotatedPath,
+                        std::string_view line, std::size_t rotateSize) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (InjectedFault(TFileOperation::Write, path) != 0) {
+            return false;
+        }
+        const int handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (handle < 0) {
+            return false;
+        }
+        // One appender rotates at a time; the others then append to the new file.
+        ::flock(handle, LOCK_EX);
+        struct stat opened {};
+        struct stat named {};
+        if (::fstat(handle, &opened) != 0 || ::stat(path.c_str(), &named) != 0 ||
+            opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+            ::close(handle);  // rotated meanwhile
+            continue;
+        }
+        if (opened.st_size > 0 &&
+            static_cast<std::size_t>(opened.st_size) + line.size() > rotateSize) {
+            ::rename(path.c_str(), rotatedPath.c_str());
+            ::close(handle);
+            continue;
+        }
+        const ssize_t written = ::write(handle, line.data(), line.size());
+        ::close(handle);
+        return written == static_cast<ssize_t>(line.size());
+    }
+    return false;
 }
 
 }  // namespace sejfko

@@ -6,8 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "platform/file_identity.hpp"
 
 namespace sejfko {
 
@@ -33,6 +36,8 @@ public:
     int Error() const { return FError; }
     // Size at the time of opening.
     int64_t Size() const { return FSize; }
+    // The open file as it is now (not the path: a file renamed over it meanwhile is not seen).
+    TFileIdentity Identity() const;
     const std::string& Path() const { return FPath; }
 
 private:
@@ -61,7 +66,11 @@ public:
     void Write(std::string_view data);
     // The modification time the file gets at Commit (otherwise the time of writing).
     void SetModificationTime(const std::timespec& modified);
-    void Commit();
+    // Gives the new file this owner and group, as far as the caller may (best effort).
+    void SetOwner(uint32_t owner, uint32_t group);
+    // `beforeRename` runs once the data is on disk, right before the rename; an exception from
+    // it leaves the target untouched (and the writer uncommitted).
+    void Commit(const std::function<void()>& beforeRename = {});
     const std::string& TemporaryPath() const { return FTempPath; }
 
 private:
@@ -82,5 +91,12 @@ private:
 std::string ReadSmallFile(const std::string& path);
 // Atomic replace, as TAtomicFileWriter.
 void WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600);
+
+// Appends `line` (a complete line) to `path` with one write, so that lines of processes
+// appending at once never mix. When the file would grow past `rotateSize`, it is first renamed
+// to `rotatedPath` (replacing an older one). Mode 0600 for a new file. False when it cannot be
+// written.
+bool AppendLineRotating(const std::string& path, const std::string& rotatedPath,
+                        std::string_view line, std::size_t rotateSize);
 
 }  // namespace sejfko

@@ -208,13 +208,20 @@ bool TLocaleFormat::TryParseFloat(std::string_view text, double& value) const {
     while (!text.empty() && IsBlank(text.back())) {
         text.remove_suffix(1);
     }
-    if (!MatchesNumber(text, FDecimalSeparator)) {
+    char separator = 0;
+    for (char candidate : {'.', ',', FDecimalSeparator}) {
+        if (MatchesNumber(text, candidate)) {
+            separator = candidate;
+            break;
+        }
+    }
+    if (separator == 0) {
         return false;
     }
     // from_chars knows only '.' and no leading '+'.
     std::string normal(text.substr(!text.empty() && text.front() == '+' ? 1 : 0));
     for (char& c : normal) {
-        if (c == FDecimalSeparator) {
+        if (c == separator) {
             c = '.';
         }
     }

@@ -28,8 +28,10 @@ public:
     // General notation, at most 15 significant digits, the locale's decimal separator
     // (0.875 -> "0,875" under a Czech locale; 45000 -> "45000").
     std::string FormatFloat(double value) const;
-    // The whole text must be a number written with this locale's separator (surrounding blanks
-    // allowed); returns false otherwise and leaves `value` untouched.
+    // The whole text must be a number (surrounding blanks allowed) written with a point, a comma
+    // or this locale's separator: files written under another locale read alike, and a stored
+    // value has no thousands separators to be confused with. Returns false otherwise and leaves
+    // `value` untouched.
     bool TryParseFloat(std::string_view text, double& value) const;
 
     // "d.mmmm yyyy hh:nn:ss": day without leading zero, a full stop, the full month name, the

@@ -1,7 +1,9 @@
 // The archive job with the real engine library; archives are judged by unzip and Python's
 // zipfile, which no one here wrote.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -229,6 +231,22 @@ TEST_F(BackupJobEngine, ALinkPlantedUnderTheTemporaryNameRedirectsNothing) {
         EXPECT_EQ(PythonNames(Dir / "out/Backup_20240131_2315_full.fbk"),
                   Dir.Path().substr(1) + "/data/a.txt");
     }
+}
+
+// A job killed half-way leaves its temporary archive; the next job into that directory removes
+// it, but never the file of a job that is still running (it holds its file locked).
+TEST_F(BackupJobEngine, TemporaryArchivesOfKilledJobsAreRemovedByTheNextJob) {
+    Dir.WriteFile("data/a.txt", "alpha");
+    const std::string stale = Dir.WriteFile("out/.fbkAb12Cd", "left by a killed job");
+    const std::string running = Dir.WriteFile("out/.fbkRunnin", "another job's");
+    const int held = ::open(running.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string user = Dir.WriteFile("out/.fbk-notes", "not ours");
+    ASSERT_TRUE(Run({Dir / "data"}, Dir / "out", true)) << LastMessage();
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(running));
+    EXPECT_TRUE(FileExists(user));
+    ::close(held);
 }
 
 TEST_F(BackupJobEngine, StopDuringALargeAddLeavesNothingBehind) {

@@ -205,14 +205,15 @@ TEST_F(BackupRunTest, DestinationThatCannotBeCreatedGivesTheJobsFailureText) {
     EXPECT_EQ(Sink.Exceptions(), Names{});
 }
 
-// A selection with NUL bytes, bytes that are not UTF-8, a 1 MB line and entries that do not
-// exist, and a directory that the scan cannot list: what exists is backed up, nothing fails.
+// A selection with control bytes, bytes that are not UTF-8, a 1 MB line and entries that do
+// not exist, and a directory that the scan cannot list: what exists is backed up, nothing
+// fails, and the result text names what does not exist.
 TEST_F(BackupRunTest, AwkwardSelectionStillBacksUpWhatExists) {
     Options.SetBackupKind(bkIncWeek);
     const std::string a = Source("a.txt", "alpha");
     const std::string c = Source("closed/c.txt", "in a directory the scan cannot list");
     std::string selection = Dir / "src" + "\r\n" + Dir / "missing" + "\n";
-    const char awkward[] = "\0\0 /nul\xff\xfe\n";
+    const char awkward[] = "\x01\x02 /nul\xff\xfe\n";
     selection += std::string(awkward, sizeof awkward - 1);
     selection += std::string(1 << 20, 'x') + "\n";
     Dir.WriteFile("data/selection.txt", selection);
@@ -225,10 +226,66 @@ TEST_F(BackupRunTest, AwkwardSelectionStillBacksUpWhatExists) {
     EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(8, true)), (Names{Stored(a), Stored(c)}))
         << LastMessage();
     EXPECT_EQ(StateNames(), Names{a});
+    EXPECT_EQ(LastMessage(),
+              "Záloha byla úspěšně dokončena.\nPoložka výběru neexistuje: " + Dir / "missing" +
+                  "\nPoložka výběru neexistuje: /nul\xff\xfe"
+                  "\nPoložka výběru neexistuje: " +
+                  std::string(300, 'x') + "…");
     RunOn(9);
     EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(9, false)), Names{Stored(c)});
     EXPECT_EQ(StateNames(), (Names{a, c}));
     EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 2);
+}
+
+TEST_F(BackupRunTest, SelectionLineWithNulFailsTheRunWithoutAnArchive) {
+    const std::string selection =
+        Dir / "src" + "\r\n" + Dir / "src/a.txt" + std::string("\0junk\r\n", 7);
+    Dir.WriteFile("data/selection.txt", selection);
+    for (TBackupKind kind : {bkFull, bkIncWeek}) {
+        Options.SetBackupKind(kind);
+        Source("a.txt", "alpha");
+        Sink.Clear();
+        RunOn(kind == bkFull ? 8 : 9);
+        EXPECT_EQ(LastMessage(), "Soubor s výběrem '" + Dir / "data/selection.txt" +
+                                     "' obsahuje na řádku 2 nulový znak (NUL), záloha nebyla "
+                                     "provedena. Uložte ho jako prostý text.");
+        EXPECT_FALSE(DirectoryExists(Dir / "out"));
+        EXPECT_EQ(Options.LastRun(), NeverMarker);
+        EXPECT_FALSE(FileExists(Dir / "data/IncSelect.ini"));
+        EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 1);
+        EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsSelectionRead), 0);
+        EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsArchiveProgress), 0);
+        EXPECT_EQ(Sink.Exceptions(), Names{});
+    }
+}
+
+TEST_F(BackupRunTest, SelectionSavedAsUtf16IsBackedUp) {
+    Options.SetBackupKind(bkFull);
+    const std::string a = Source("účty/a.txt", "alpha");
+    // UTF-16LE with its mark, one line only: read as bytes it names no file (more lines would
+    // each read as "/"). The test directory's path is ASCII; "účty" is U+00FA U+010D t y.
+    std::string selection = "\xFF\xFE";
+    for (const char c : Dir / "src/") {
+        selection += c;
+        selection += '\0';
+    }
+    selection += std::string("\xFA\0\x0D\x01t\0y\0", 8);
+    Dir.WriteFile("data/selection.txt", selection);
+    RunOn(8);
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(8, true)), Names{Stored(a)}) << LastMessage();
+}
+
+TEST_F(BackupRunTest, ExclusionWrittenRightAfterTheSeparatorIsKeptAndAMisspeltOneIsReported) {
+    Options.SetBackupKind(bkFull);
+    const std::string a = Source("a.txt", "alpha");
+    Source("Temp/t.txt", "left out");
+    const std::string old = Source("old/o.txt", "kept, its exclusion is misspelt");
+    Dir.WriteFile("data/selection.txt",
+                  Dir / "src/\n" + Dir / "src/Temp//Exclude\n" + Dir / "src/old/Exclude\n");
+    RunOn(8);
+    EXPECT_EQ(ArchiveEntries(Dir / "out/" + ArchiveOf(8, true)), (Names{Stored(a), Stored(old)}));
+    EXPECT_EQ(LastMessage(), "Záloha byla úspěšně dokončena.\nPoložka výběru neexistuje: " +
+                                 Dir / "src/old/Exclude");
 }
 
 TEST_F(BackupRunTest, NoDestinationSetIsShownOncePerSlot) {

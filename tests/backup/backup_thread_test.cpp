@@ -204,6 +204,40 @@ TEST_F(WorkerTest, MissingSelectionFileIsReportedAndTheNextSlotPlanned) {
     EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
 }
 
+// The options dialog brackets the question for the file with a pause: planned afterwards from
+// "Last run" (the never-marker) the run would fail again at once, for ever. While the file is
+// still missing the worker keeps the next slot; once it can be read, it runs at once.
+TEST_F(WorkerTest, MissingSelectionWaitsForTheNextSlotAfterAPauseUntilTheFileIsBack) {
+    Options.SetFileChoose("selection.txt");
+    Options.SetLastRun(Monday2000);
+    auto owned = std::make_unique<TSteppedThread>();
+    TSteppedThread* thread = owned.get();
+    thread->SetFreeRunning(true);
+    BackupThread = std::move(owned);
+    thread->Resume();
+    ASSERT_TRUE(Sink.WaitForStatus(bsIdle, 2));
+    ASSERT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
+
+    for (int round = 0; round < 2; ++round) {
+        SuspendBackupThread();
+        const int idle = Sink.Count(WM_BACKUP_STATUS, bsIdle);
+        ResumeBackupThread();
+        ASSERT_TRUE(Sink.WaitForStatus(bsIdle, idle + 1));
+        ASSERT_TRUE(thread->WaitForPasses(thread->Passes() + 3));
+        EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
+        EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunStarted), 1);
+        EXPECT_NEAR(thread->NextRun.load(), EncodeDateTime(2024, 1, 10, 20, 0, 0), 1e-6);
+    }
+
+    Dir.WriteFile("src/a.txt", "a");
+    Dir.WriteFile("data/selection.txt", Dir / "src" + "\n");
+    SuspendBackupThread();
+    ResumeBackupThread();
+    ASSERT_TRUE(Sink.WaitForStatus(bsRunFinished));
+    EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
+    EXPECT_NEAR(Options.LastRun(), TuesdayRun, 1e-9);
+}
+
 TEST_F(WorkerTest, ExceptionInARunIsShownAndTheLoopGoesOn) {
     PrepareIncrementalRun();
     // The private directory exists; nothing can be created in it.
@@ -372,6 +406,47 @@ TEST_F(WorkerTest, PauseAndResumeReplanFromChangedOptions) {
     ASSERT_TRUE(thread->Suspended());
     StopBackupThread();
     EXPECT_EQ(BackupThread, nullptr);
+}
+
+// `sejfko-cli config` writes Options.ini while this process's worker runs on the same data
+// directory: the next pass takes the change in and plans from it.
+TEST_F(WorkerTest, ChangeMadeByAnotherProcessIsTakenInAndPlannedFrom) {
+    Options.SetLastRun(Monday2000);
+    Options.SetRunEvery(1);
+    MakeThread();
+    ASSERT_TRUE(Thread->Step());
+    EXPECT_NEAR(Thread->NextRun.load(), Tuesday2000, 1e-6);  // no selection file: no run
+    const std::string command = std::string(SEJFKO_CLI_PATH) + " --config-dir '" +
+                                Options.Directory() + "' config 'Run every(Days)' 7";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const int idle = Sink.Count(WM_BACKUP_STATUS, bsIdle);
+    ASSERT_TRUE(Thread->Step());
+    EXPECT_EQ(Options.RunEvery(), 7);
+    EXPECT_NEAR(Thread->NextRun.load(), EncodeDateTime(2024, 1, 15, 20, 0, 0), 1e-6);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsIdle), idle + 1);
+    // Nothing changed since: no further planning.
+    ASSERT_TRUE(Thread->Step(2));
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsIdle), idle + 1);
+}
+
+// A clock that was set ahead and then corrected: "Last run" (and a plan made meanwhile) lies in
+// the future; the schedule plans from the present instead of waiting for that date.
+TEST_F(WorkerTest, FutureLastRunCountsAsNow) {
+    const TDateTime ahead = EncodeDateTime(2028, 9, 4, 20, 0, 5);
+    Options.SetFileChoose("missing.txt");  // a run would report it
+    Options.SetLastRun(ahead);
+    Clock.Set(TuesdayRun);
+    MakeThread();
+    ASSERT_TRUE(Thread->Step());
+    EXPECT_NEAR(Thread->NextRun.load(), Tuesday2000 + 1.0, 1e-6);
+    EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 0);
+
+    // The clock goes back while the worker runs: the plan made at the wrong time is redone.
+    Thread->NextRun.store(EncodeDateTime(2028, 9, 5, 20, 0, 0));
+    Clock.Set(TuesdayRun + 3.0);  // Friday
+    ASSERT_TRUE(Thread->Step());
+    EXPECT_NEAR(Thread->NextRun.load(), Tuesday2000 + 4.0, 1e-6);
+    EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 0);
 }
 
 TEST_F(WorkerTest, StopWithoutAWorkerOrBeforeItsStartReturns) {

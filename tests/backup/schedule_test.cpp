@@ -78,6 +78,30 @@ TEST(NextRunTimeTest, IntervalBelowOneCountsAsOne) {
     }
 }
 
+// A clock set ahead and corrected left "Last run" (or a plan) in the future: planned from now.
+TEST(NextRunTimeTest, MomentsLaterThanNowCountAsNow) {
+    const TDateTime now = EncodeDateTime(2024, 1, 10, 9, 30, 0);
+    const TDateTime ahead = EncodeDateTime(2028, 9, 4, 20, 3, 0);
+    ExpectSameMoment(NextRunTime(true, ahead, 0.0, 1, At2000, now),
+                     EncodeDateTime(2024, 1, 11, 20, 0, 0));
+    ExpectSameMoment(NextRunTime(false, ahead, ahead + 1.0, 7, At2000, now),
+                     EncodeDateTime(2024, 1, 17, 20, 0, 0));
+    EXPECT_EQ(PlanningTime(ahead, now), now);
+    EXPECT_EQ(PlanningTime(100.0, now), 100.0);
+    // Anything a plan made now can give is within reach; beyond it, the clock went back.
+    EXPECT_FALSE(PlannedBeyondReach(NextRunTime(true, now, 0.0, 7, At2000, now), 7, now));
+    EXPECT_FALSE(PlannedBeyondReach(NextRunTime(false, 0.0, now, 7, At2000, now), 7, now));
+    EXPECT_TRUE(PlannedBeyondReach(EncodeDateTime(2024, 1, 19, 0, 0, 0), 7, now));
+    EXPECT_FALSE(PlannedBeyondReach(EncodeDateTime(2024, 1, 19, 0, 0, 0), 8, now));
+    // Whether a complete backup is due: as if the last run were now.
+    for (int day = 0; day < 14; ++day) {
+        const TDateTime at = now + day;
+        EXPECT_EQ(IncrementalRunAllowed(bkIncWeek, 3, 0, At2000, ahead, at),
+                  IncrementalRunAllowed(bkIncWeek, 3, 0, At2000, at, at))
+            << Show(at);
+    }
+}
+
 TEST(NextRunTimeTest, AnEndlessNowDoesNotHang) {
     EXPECT_EQ(NextRunTime(false, 0.0, 45000.0, 1, At2000, INFINITY), 45001.0 + At2000);
     EXPECT_TRUE(std::isnan(NextRunTime(false, 0.0, NAN, 1, At2000, 45000.0)));

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <ostream>
 
 #include "platform/fault_injection.hpp"
 #include "support/temp_dir.hpp"
+#include "support/unprivileged.hpp"
 
 namespace sejfko {
 namespace {
@@ -57,7 +61,12 @@ INSTANTIATE_TEST_SUITE_P(
         TReadCase{"EqualsInValue", "[S]\nk=a=b\n", "S", "k", true, "a=b"},
         TReadCase{"EmptyValue", "[S]\nk=\n", "S", "k", true, ""},
         TReadCase{"CommentIsNoKey", "[S]\n;k=1\n", "S", ";k", false, ""},
-        TReadCase{"NulInValue", "[S]\nk=a\0b\n"s, "S", "k", true, "a\0b"s},
+        // Nothing after a NUL reaches a path or an FTP command.
+        TReadCase{"NulInValue", "[S]\nk=a\0b\n"s, "S", "k", true, "a"},
+        TReadCase{"NulInQuotedValue", "[S]\nk=\" a\0b \"\n"s, "S", "k", true, " a"},
+        // Editors that save UTF-8 may put a byte order mark before the first section.
+        TReadCase{"ByteOrderMark", "\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k", true, "v"},
+        TReadCase{"MarkOnlyAtTheStart", "[T]\n\xEF\xBB\xBF[S]\nk=v\n", "S", "k", false, ""},
         TReadCase{"Garbage", "\xff\xfe\x01[\0\x80\n=\n[\n]]]\n[S]\nk=ok\n"s, "S", "k", true, "ok"},
         TReadCase{"UnclosedSection", "[S\nk=v\n", "S", "k", true, "v"},
         TReadCase{"LongValueCut", "[S]\nk=" + std::string(5000, 'x') + "\n", "S", "k", true,
@@ -152,7 +161,13 @@ INSTANTIATE_TEST_SUITE_P(
         TWriteCase{"GarbageKept", "\xff\0\x01=\n[S]\n\x80\x81\n"s, "S", "k", "v",
                    "\xff\0\x01=\n[S]\nk=v\n\x80\x81\n"s},
         TWriteCase{"QuotesBlanks", "", "S", "k", " v ", "[S]\nk=\" v \"\n"},
-        TWriteCase{"LineBreakCut", "", "S", "k", "a\nb=c", "[S]\nk=a\n"}),
+        TWriteCase{"LineBreakCut", "", "S", "k", "a\nb=c", "[S]\nk=a\n"},
+        // The mark stays, and the section after it is found (not added a second time).
+        TWriteCase{"ByteOrderMarkKept", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "k", "v",
+                   "\xEF\xBB\xBF[S]\r\nk=v\r\n"},
+        TWriteCase{"ByteOrderMarkKeyAdded", "\xEF\xBB\xBF[S]\na=1\n", "s", "k", "v",
+                   "\xEF\xBB\xBF[S]\na=1\nk=v\n"},
+        TWriteCase{"ByteOrderMarkOnly", "\xEF\xBB\xBF", "S", "k", "v", "\xEF\xBB\xBF[S]\nk=v\n"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(IniFile, ValuesReadBackAsWritten) {
@@ -222,6 +237,164 @@ INSTANTIATE_TEST_SUITE_P(
                     TFaultCase{"OpenRead", TFileOperation::OpenRead},
                     TFaultCase{"Read", TFileOperation::Read}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+struct TStat {
+    unsigned Mode = 0;
+    uid_t Owner = 0;
+    bool Symlink = false;
+};
+
+TStat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return {static_cast<unsigned>(st.st_mode & 07777), st.st_uid, S_ISLNK(st.st_mode)};
+}
+
+// 0: threw "Unable to write to PATH"; 1: wrote; 2: threw something else.
+int WriteAsUser(const std::string& path) {
+    return test::RunUnprivileged([&path] {
+        try {
+            TIniFile(path).WriteString("S", "k", "2");
+            return 1;
+        } catch (const EIniFileException& error) {
+            return std::string(error.what()) == "Unable to write to " + path ? 0 : 2;
+        }
+    });
+}
+
+TEST(IniFile, FileTheCallerMayNotWriteIsNeverReplaced) {
+    // The directory is writable by everyone, so only the file's own permissions refuse.
+    TTempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    const std::string before = "[S]\nk=1\n";
+    const std::string readOnly = dir.WriteFile("read-only.ini", before);
+    const std::string foreign = dir.WriteFile("foreign.ini", before);
+    const std::string own = dir.WriteFile("own.ini", before);
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(own.c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        for (const std::string& path : {readOnly, own}) {
+            ASSERT_EQ(::chown(path.c_str(), test::UnprivilegedUser, test::UnprivilegedGroup), 0);
+        }
+        ASSERT_EQ(::chmod(foreign.c_str(), 0644), 0);  // root's, readable by all
+    }
+
+    EXPECT_EQ(WriteAsUser(readOnly), 0);
+    EXPECT_EQ(ReadWholeFile(readOnly), before);
+    EXPECT_EQ(StatOf(readOnly).Mode, 0444u);
+    if (root) {
+        EXPECT_EQ(WriteAsUser(foreign), 0);
+        EXPECT_EQ(ReadWholeFile(foreign), before);
+        EXPECT_EQ(StatOf(foreign).Owner, 0u);
+    }
+    // A file the caller may write is replaced and keeps its mode and owner.
+    EXPECT_EQ(WriteAsUser(own), 1);
+    EXPECT_EQ(ReadWholeFile(own), "[S]\nk=2\n");
+    EXPECT_EQ(StatOf(own).Mode, 0640u);
+    if (root) {
+        EXPECT_EQ(StatOf(own).Owner, test::UnprivilegedUser);
+        // Root writing the user's file leaves it the user's, or the user could not write again.
+        TIniFile(own).WriteString("S", "k", "3");
+        EXPECT_EQ(StatOf(own).Owner, test::UnprivilegedUser);
+        EXPECT_EQ(StatOf(own).Mode, 0640u);
+        EXPECT_EQ(WriteAsUser(own), 1);
+        // The lock file root made first does not lock the user out.
+        const std::string fresh = dir.WriteFile("fresh.ini", before);
+        ASSERT_EQ(::chown(fresh.c_str(), test::UnprivilegedUser, test::UnprivilegedGroup), 0);
+        TIniFile(fresh).WriteString("S", "k", "3");
+        EXPECT_EQ(WriteAsUser(fresh), 1);
+    }
+}
+
+TEST(IniFile, SymlinkedFileIsWrittenThroughTheLink) {
+    TTempDir dir;
+    const std::string target = dir.WriteFile("real/Options.ini", "[S]\nk=1\n");
+    const std::string link = dir / "Options.ini";
+    ASSERT_EQ(::symlink("real/Options.ini", link.c_str()), 0);
+    // A chain of links, and a link to a file that does not exist yet.
+    const std::string chain = dir / "chain.ini";
+    ASSERT_EQ(::symlink(link.c_str(), chain.c_str()), 0);
+    const std::string dangling = dir / "new.ini";
+    ASSERT_EQ(::symlink("real/new.ini", dangling.c_str()), 0);
+
+    TIniFile(link).WriteString("S", "k", "2");
+    TIniFile(chain).WriteString("S", "a", "3");
+    TIniFile(dangling).WriteString("S", "k", "4");
+    for (const std::string& path : {link, chain, dangling}) {
+        EXPECT_TRUE(StatOf(path).Symlink) << path;
+    }
+    EXPECT_EQ(ReadWholeFile(target), "[S]\nk=2\na=3\n");
+    EXPECT_EQ(ReadWholeFile(dir / "real/new.ini"), "[S]\nk=4\n");
+    EXPECT_EQ(test::EntryNames(dir / "real"), (std::vector<std::string>{"Options.ini", "new.ini"}));
+}
+
+// An editor that saves the file while a write is under way (between the write's reading and its
+// rename): by replacing it, or by rewriting it in place.
+class IniEditedMeanwhileTest : public testing::TestWithParam<bool> {};
+
+TEST_P(IniEditedMeanwhileTest, WriteStartsOverFromTheEditorsContent) {
+    const bool inPlace = GetParam();
+    TTempDir dir;
+    const std::string path = dir.WriteFile("x.ini", "[S]\na=1\nk=1\n");
+    const std::string edited = "[S]\nk=1\nb=2\nc=3\n";
+    int edits = 0;
+    TScopedFault fault([&](TFileOperation operation, const std::string& where) {
+        // The replacement's temporary file is made once the file has been read.
+        if (operation == TFileOperation::Create && where.starts_with(dir / ".x.ini.") &&
+            edits++ == 0) {
+            if (inPlace) {
+                std::FILE* file = std::fopen(path.c_str(), "w");
+                std::fputs(edited.c_str(), file);
+                std::fclose(file);
+            } else {
+                dir.WriteFile("edited.tmp", edited);
+                std::filesystem::rename(dir / "edited.tmp", path);
+            }
+        }
+        return 0;
+    });
+    TIniFile(path).WriteString("S", "k", "v");
+    EXPECT_EQ(ReadWholeFile(path), "[S]\nk=v\nb=2\nc=3\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Editors, IniEditedMeanwhileTest, testing::Values(false, true),
+                         [](const auto& info) {
+                             return std::string(info.param ? "InPlace" : "Replacing");
+                         });
+
+TEST(IniFile, KnowsWhenSomeoneElseChangedTheFile) {
+    TTempDir dir;
+    const std::string path = dir / "x.ini";
+    TIniFile mine(path);
+    TIniFile other(path);
+    EXPECT_TRUE(mine.Changed());  // never read
+    mine.Read();
+    EXPECT_FALSE(mine.Changed());  // missing, as read
+    mine.WriteString("S", "a", "1");
+    EXPECT_FALSE(mine.Changed());  // its own write
+    other.WriteString("S", "b", "2");
+    EXPECT_TRUE(mine.Changed());
+    // Writing over someone else's change does not hide it: the other key may be news.
+    mine.WriteString("S", "a", "3");
+    EXPECT_TRUE(mine.Changed());
+    TIniSnapshot snapshot;
+    ASSERT_TRUE(mine.TryRead(snapshot));
+    EXPECT_FALSE(mine.Changed());
+    std::string value;
+    EXPECT_TRUE(snapshot.Find("S", "b", value));
+    EXPECT_EQ(value, "2");
+    other.WriteString("S", "b", "4");
+    {
+        TScopedFault fault(FailUnder(path, TFileOperation::OpenRead, EIO));
+        EXPECT_FALSE(mine.TryRead(snapshot));
+    }
+    EXPECT_TRUE(mine.Changed());  // still to be read
+    std::filesystem::remove(path);
+    EXPECT_TRUE(mine.Changed());
+    ASSERT_TRUE(mine.TryRead(snapshot));
+    EXPECT_FALSE(mine.Changed());
+}
 
 }  // namespace
 }  // namespace sejfko

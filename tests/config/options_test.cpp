@@ -224,11 +224,74 @@ TEST(Options, DateTimeFollowsTheLocaleSeparator) {
     EXPECT_EQ(sameLocale.InTime(), 0.875);
     EXPECT_EQ(sameLocale.LastRun(), 45000.5);
 
-    // Written with a comma, read where the separator is a point: no conversion, the default.
+    // Written with a comma, read where the separator is a point (a service's C locale), and
+    // back: the same values, and each writes its own locale's separator.
     TOptions pointLocale(PointLocale);
     pointLocale.Load(dir.Path());
-    EXPECT_EQ(pointLocale.InTime(), 0.0);
-    EXPECT_EQ(pointLocale.LastRun(), 0.0);
+    EXPECT_EQ(pointLocale.InTime(), 0.875);
+    EXPECT_EQ(pointLocale.LastRun(), 45000.5);
+    pointLocale.SetLastTransfer(45001.25);
+    EXPECT_EQ(ReadWholeFile(dir / "Options.ini"),
+              "[Options]\nIn time=0,875\n[Backup status]\nLast run=45000,5\n"
+              "Last transfer=45001.25\n");
+    TOptions czechAgain(czech);
+    czechAgain.Load(dir.Path());
+    EXPECT_EQ(czechAgain.LastTransfer(), 45001.25);
+}
+
+TEST(Options, ValueCutAtItsNulAndFirstSectionBehindAByteOrderMark) {
+    const std::string content = std::string("\xEF\xBB\xBF[Options]\r\nRemote host=ftp.example.cz") +
+                                std::string("\0\r\nDELE x", 9) + "\r\nBackup count=4\r\n";
+    TLoaded loaded(&content);
+    EXPECT_EQ(loaded.Store.RemoteHost(), "ftp.example.cz");
+    EXPECT_EQ(loaded.Store.BackupCount(), 4);
+    loaded.Store.SetBackupCount(5);
+    EXPECT_EQ(ReadWholeFile(loaded.Path),
+              std::string("\xEF\xBB\xBF[Options]\r\nRemote host=ftp.example.cz") +
+                  std::string("\0\r\nDELE x", 9) + "\r\nBackup count=5\r\n");
+}
+
+TEST(Options, TakesInWhatAnotherProcessWrote) {
+    TLoaded loaded;
+    TOptions& mine = loaded.Store;
+    TOptions other(PointLocale);
+    other.Load(loaded.Dir.Path());
+    TRecordingSink sink;
+    TScopedMessageSink scopedSink(sink);
+    mine.SetBackupCount(7);
+    EXPECT_FALSE(mine.ReloadIfChanged());  // its own write
+
+    other.SetRemoteHost("server");
+    other.SetLastRun(45000.5);
+    sink.Taken();
+    EXPECT_EQ(mine.RemoteHost(), "");
+    EXPECT_TRUE(mine.ReloadIfChanged());
+    EXPECT_EQ(mine.RemoteHost(), "server");
+    EXPECT_EQ(mine.LastRun(), 45000.5);
+    EXPECT_EQ(mine.BackupCount(), 7);
+    EXPECT_EQ(sink.Taken(), std::vector<unsigned>{WM_LAST_RUN_CHANGED});
+    EXPECT_FALSE(mine.ReloadIfChanged());
+
+    // A change that came before one of its own writes is still taken in afterwards.
+    other.SetRemoteUser("jana");
+    mine.SetFileCountForTransfer(2);
+    EXPECT_TRUE(mine.ReloadIfChanged());
+    EXPECT_EQ(mine.RemoteUser(), "jana");
+    EXPECT_EQ(mine.FileCountForTransfer(), 2);
+
+    // A file that cannot be read now keeps the values; it is read once it can be.
+    other.SetRemoteUser("karel");
+    {
+        TScopedFault fault(FailUnder(loaded.Path, TFileOperation::OpenRead, EACCES));
+        EXPECT_FALSE(mine.ReloadIfChanged());
+        EXPECT_EQ(mine.RemoteUser(), "jana");
+        EXPECT_EQ(mine.RemoteHost(), "server");
+    }
+    EXPECT_TRUE(mine.ReloadIfChanged());
+    EXPECT_EQ(mine.RemoteUser(), "karel");
+
+    TOptions never(PointLocale);
+    EXPECT_FALSE(never.ReloadIfChanged());
 }
 
 TEST(Options, WritingLeavesEverythingElseAlone) {

@@ -82,7 +82,7 @@ TEST(AtomicFileWriter, LongestFileNameStillGetsATemporaryName) {
     EXPECT_EQ(ReadWholeFile(target), "ok");
 }
 
-TEST(AtomicFileWriter, CrashBeforeCommitLeavesTheOldFile) {
+TEST(AtomicFileWriter, CrashBeforeCommitLeavesTheOldFileAndTheNextWriteClearsUp) {
     TTempDir dir;
     const std::string target = dir.WriteFile("Options.ini", "old content");
     const pid_t child = ::fork();
@@ -95,6 +95,27 @@ TEST(AtomicFileWriter, CrashBeforeCommitLeavesTheOldFile) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_EQ(ReadWholeFile(target), "old content");
+
+    // The dead writer's temporary file goes with the next write; one in use stays.
+    const auto hidden = [&] {
+        std::vector<std::string> names;
+        for (const std::string& name : test::EntryNames(dir.Path())) {
+            if (name.front() == '.') {
+                names.push_back(name);
+            }
+        }
+        return names;
+    };
+    ASSERT_EQ(hidden().size(), 1u);
+    TAtomicFileWriter active(target);
+    active.Write("in use");
+    {
+        TAtomicFileWriter next(target);
+        next.Write("new content");
+        next.Commit();
+    }
+    EXPECT_EQ(hidden(), std::vector<std::string>{ExtractFileName(active.TemporaryPath())});
+    EXPECT_EQ(ReadWholeFile(target), "new content");
 }
 
 struct TWriterFault {

@@ -99,7 +99,7 @@ void PrintTo(const TParseCase& c, std::ostream* out) {
 
 class ParseFloat : public testing::TestWithParam<TParseCase> {};
 
-TEST_P(ParseFloat, WholeTextMustBeANumberInThisLocale) {
+TEST_P(ParseFloat, WholeTextMustBeANumberWithEitherSeparator) {
     const TParseCase& c = GetParam();
     if (c.CommaLocale) {
         REQUIRE_CZECH_LOCALE();
@@ -119,8 +119,11 @@ INSTANTIATE_TEST_SUITE_P(
         TParseCase{true, "+2", true, 2.0}, TParseCase{true, "-0,5", true, -0.5},
         TParseCase{true, "1,5E3", true, 1500.0}, TParseCase{true, ",5", true, 0.5},
         TParseCase{true, "7,", true, 7.0},
-        // A value written under a point locale does not read under a comma locale, and back.
-        TParseCase{true, "0.875", false, 0}, TParseCase{false, "0,875", false, 0},
+        // A value written under a point locale reads under a comma locale, and back; never
+        // both separators, and no grouping.
+        TParseCase{true, "0.875", true, 0.875}, TParseCase{false, "0,875", true, 0.875},
+        TParseCase{false, "-1,5e2", true, -150.0}, TParseCase{true, "1.000,5", false, 0},
+        TParseCase{false, "1,000.5", false, 0}, TParseCase{false, "1,2.3", false, 0},
         TParseCase{false, "45000.875", true, 45000.875}, TParseCase{false, "-1e-3", true, -0.001},
         TParseCase{true, "", false, 0}, TParseCase{true, "  ", false, 0},
         TParseCase{true, ",", false, 0}, TParseCase{true, "1,2,3", false, 0},
@@ -139,12 +142,14 @@ TEST(LocaleFormat, ProcessLocaleDoesNotMatter) {
     const std::string formatted = c.FormatFloat(0.875);
     double value = 0;
     const bool parsed = c.TryParseFloat("45000.875", value);
-    const bool commaRefused = !c.TryParseFloat("45000,875", value);
+    double comma = 0;
+    const bool commaParsed = c.TryParseFloat("45000,875", comma);
     setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ(formatted, "0.875");
     EXPECT_TRUE(parsed);
-    EXPECT_TRUE(commaRefused);
+    EXPECT_TRUE(commaParsed);
     EXPECT_DOUBLE_EQ(value, 45000.875);
+    EXPECT_DOUBLE_EQ(comma, 45000.875);
 }
 
 class LocaleEnvironment : public testing::Test {

@@ -150,5 +150,30 @@ TEST(ConfinedDirectory, FailuresLeaveTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(ErrorOf([&] { WriteWhole(root, "new/x", "x"); }), EACCES);
 }
 
+// What a killed restore left beside a file goes when the file is written again; temporary files
+// of other names and one a writer still holds stay.
+TEST(ConfinedDirectory, TemporariesOfAKilledRestoreGoWhenTheirFileIsWritten) {
+    TTempDir dir;
+    const std::string stale = dir.WriteFile("d/.a.txt.Xy12Zw34", "killed half-way");
+    const std::string other = dir.WriteFile("d/.b.txt.Xy12Zw34", "of a file not written now");
+    const std::string mine = dir.WriteFile("d/.a.txt.notmine", "a user's");
+    TConfinedDirectory root(dir.Path());
+    TConfinedFileWriter active(root, "d/a.txt");  // in use until it commits
+    {
+        TConfinedFileWriter writer(root, "d/a.txt");
+        writer.Write("new", 3);
+        writer.Commit(0644, std::nullopt);
+    }
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(other));
+    EXPECT_TRUE(FileExists(mine));
+    std::size_t temporaries = 0;
+    for (const std::string& name : test::EntryNames(dir / "d")) {
+        temporaries += name.rfind(".a.txt.", 0) == 0 && name.size() == 15 ? 1 : 0;
+    }
+    EXPECT_EQ(temporaries, 1u);  // the active writer's
+    EXPECT_EQ(ReadWholeFile(dir / "d/a.txt"), "new");
+}
+
 }  // namespace
 }  // namespace sejfko
