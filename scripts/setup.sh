@@ -5,13 +5,15 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git clang-format
-  zlib1g-dev libdeflate-dev libssl-dev
+  clang libclang-rt-14-dev llvm
+  zlib1g-dev libdeflate-dev nlohmann-json3-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   locales
   python3 python3-pyftpdlib vsftpd
   zip unzip 7zip pigz curl
   xvfb trayer imagemagick xdotool
+  dbus-daemon
   util-linux findutils
 )
 

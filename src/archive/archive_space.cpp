@@ -15,32 +15,50 @@ bool CountsAsFile(const TDirectoryEntry& entry) {
            (entry.Kind == TEntryKind::Symlink && entry.Target == TEntryKind::Regular);
 }
 
-// Depth first; only the entries of the directory being listed are held at a time.
-int64_t DirectorySize(const std::string& directory) {
+bool StopAsked(const TQueryAbort& query) {
+    bool abort = false;
+    if (query) {
+        query(abort);
+    }
+    return abort;
+}
+
+// Depth first; only the entries of the directory being listed are held at a time. False when
+// `query` asked for a stop.
+bool AddDirectorySize(const std::string& directory, const TQueryAbort& query, int64_t& total) {
     std::vector<TDirectoryEntry> entries;
     if (!ListDirectory(directory, entries)) {
-        return 0;
+        return true;
     }
     const std::string prefix = IncludeTrailingPathDelimiter(directory);
-    int64_t total = 0;
     for (const TDirectoryEntry& entry : entries) {
+        if (StopAsked(query)) {
+            return false;
+        }
         if (entry.Kind == TEntryKind::Directory) {
-            total += DirectorySize(prefix + entry.Name);
+            if (!AddDirectorySize(prefix + entry.Name, query, total)) {
+                return false;
+            }
         } else if (CountsAsFile(entry)) {
             total += entry.Size;
         }
     }
-    return total;
+    return true;
 }
 
 }  // namespace
 
-int64_t SelectionSize(const std::vector<std::string>& files) {
+int64_t SelectionSize(const std::vector<std::string>& files, const TQueryAbort& query) {
     int64_t total = 0;
     for (const std::string& file : files) {
+        if (StopAsked(query)) {
+            return -1;
+        }
         const TFileStatus status = GetFileStatus(file);
         if (status.Kind == TEntryKind::Directory) {
-            total += DirectorySize(file);
+            if (!AddDirectorySize(file, query, total)) {
+                return -1;
+            }
         } else if (status.Kind == TEntryKind::Regular) {
             total += status.Size;
         }

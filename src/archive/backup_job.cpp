@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,7 @@ constexpr const char* TerminateText = "Terminate backup";
 std::mutex GStateLock;
 std::string GLastMessage;
 std::vector<std::string> GSkippedFiles;
+TJobStatistics GStatistics;
 TOverwriteConfirmation GConfirmation;
 std::string GEngineDirectory;
 
@@ -55,6 +57,8 @@ struct TAddOutcome {
     bool Failed = false;
     std::string Reason;
     std::vector<std::string> Skipped;
+    uint64_t Files = 0;
+    uint64_t BytesRead = 0;
 };
 
 // The engine writes into the temporary file the job created, or leaves it empty when it wrote
@@ -77,6 +81,8 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
                                           int32_t perCent) {
             progress.ZipTotalProgress(sender, totalSize, perCent);
         };
+        // The engine calls back now and then while it finds the files (before any percentage).
+        zip.OnTick = [&progress](TZipArchiver* sender) { progress.ZipTotalProgress(sender, 0, 0); };
         zip.OnMessage = [&engineFailure](TZipArchiver*, int32_t errCode, const std::string& text) {
             const int32_t code = errCode & 0xFF;
             if (errCode != 0 && code != zecSkipped && engineFailure.empty()) {
@@ -107,6 +113,8 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
         progress.Finish();
         addedCount = zip.AddedCount();
         outcome.Skipped = zip.SkippedFiles();
+        outcome.Files = static_cast<uint64_t>(std::max(addedCount, 0));
+        outcome.BytesRead = zip.TotalBytes();
         const int32_t errorCode = zip.ErrorCode();
         if (progress.StopRequested()) {
             outcome.Failed = true;
@@ -161,6 +169,11 @@ void TProgressObject::Call(int32_t percent, bool& abort) const {
 std::string LastMessage() {
     std::lock_guard<std::mutex> guard(GStateLock);
     return GLastMessage;
+}
+
+TJobStatistics LastJobStatistics() {
+    std::lock_guard<std::mutex> guard(GStateLock);
+    return GStatistics;
 }
 
 void GetLastMessage(std::string& text) {
@@ -293,6 +306,7 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
         std::lock_guard<std::mutex> guard(GStateLock);
         GLastMessage.clear();
         GSkippedFiles.clear();
+        GStatistics = {};
     }
     int32_t idle = 0;
     if (!RunningJobs.compare_exchange_strong(idle, 1)) {
@@ -343,8 +357,17 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     for (const TArchiveItem& item : Items) {
         paths.push_back(item.Path);
     }
-    const int64_t selectionSize = SelectionSize(paths);
+    // The walk of a large selection takes long: the caller's stop is asked for on the way.
+    const int64_t selectionSize = SelectionSize(paths, [&OnProgress](bool& abort) {
+        if (OnProgress) {
+            OnProgress(0, abort);
+        }
+    });
     paths = {};
+    if (selectionSize < 0) {
+        SetLastMessage(BuildFailure(TerminateText));
+        return false;
+    }
     const int64_t tempFree = FreeSpace(ExtractFileDir(tempName));
     if (tempFree >= 0 && static_cast<double>(selectionSize) / 2.0 > static_cast<double>(tempFree)) {
         SetLastMessage(TempSpaceMessage(
@@ -380,7 +403,10 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     if (!outcome.Skipped.empty()) {
         result += SkippedLine(outcome.Skipped.size());
     }
+    const TFileStatus archive = GetFileStatus(*archiveName);
     std::lock_guard<std::mutex> guard(GStateLock);
+    GStatistics = {ExtractFileName(*archiveName), outcome.Files, outcome.BytesRead,
+                   static_cast<uint64_t>(std::max<int64_t>(archive.Size, 0))};
     GSkippedFiles = std::move(outcome.Skipped);
     GLastMessage = std::move(result);
     return true;

@@ -55,6 +55,15 @@ void AppendToLastMessage(const std::vector<std::string>& lines);
 // could not be read); the job still succeeds without them.
 std::vector<std::string> LastSkippedFiles();
 
+// What the most recent job that placed an archive did (all empty after a failed one).
+struct TJobStatistics {
+    std::string Archive;        // file name of the archive
+    uint64_t Files = 0;         // entries added
+    uint64_t BytesRead = 0;     // bytes of the files as the engine counted them
+    uint64_t BytesWritten = 0;  // size of the archive
+};
+TJobStatistics LastJobStatistics();
+
 // Answers the question "Soubor zálohy '%s' již existuje. Chcete jej přepsat?" for AskOverwrite;
 // true replaces the archive. A front end with dialogs installs one; without one the answer is no.
 using TOverwriteConfirmation = std::function<bool(const std::string& question)>;

@@ -14,6 +14,7 @@
 #include "backup/file_scan.hpp"
 #include "backup/incremental_state.hpp"
 #include "backup/retention.hpp"
+#include "backup/run_history.hpp"
 #include "backup/selection_file.hpp"
 #include "backup/selection_report.hpp"
 #include "backup/update_batch.hpp"
@@ -42,11 +43,23 @@ public:
             // The run's own exception (if any) is already on its way to the display.
             ShowException(std::current_exception());
         }
+        try {
+            if (Record.Result.empty()) {
+                Record.Result = FThread.Terminated() ? "Zálohování bylo přerušeno."
+                                                     : "Zálohování skončilo neúspěšně.";
+            }
+            Record.End = Now();
+            AppendHistory(Options.Directory(), Record);
+        } catch (...) {
+            // The history is a report: a run never fails for it.
+        }
         FThread.BackupRunning.store(false);
     }
 
     // Set before the deletion list may be written: also a list torn by an exception goes.
     bool BatchMayExist = false;
+    // What the history keeps of this run; filled in as the run goes.
+    THistoryRecord Record;
 
 private:
     TBackupThread& FThread;
@@ -128,6 +141,16 @@ void TBackupThread::RunBackup() {
     // Planned from the start, so that even a failing options file moves NextRun on instead of
     // starting the same failing run on every pass.
     TRunClosing closing(*this);
+    closing.Record.Start = Now();
+    try {
+        RunBackupSteps(closing);
+    } catch (const std::exception& error) {
+        closing.Record.Result = error.what();
+        throw;
+    }
+}
+
+void TBackupThread::RunBackupSteps(TRunClosing& closing) {
     const TDateTime previousLastRun = Options.LastRun();
     Options.SetLastRun(NeverMarker);
     bool failed = false;
@@ -150,12 +173,15 @@ void TBackupThread::RunBackup() {
     const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
     std::string refusal;
     const TSelectionResult read = ReadSelectionFile(selection, includeList, excludeList, &refusal);
+    FSelectionMissing = read == TSelectionResult::Unreadable;
     if (read == TSelectionResult::Unreadable) {
+        closing.Record.Result = SelectionMissingMessage;
         PostToMain(WM_SELECTION_MISSING);
         FSkipRestOfPass = true;
         return;
     }
     if (read == TSelectionResult::Refused) {
+        closing.Record.Result = refusal;
         ReplaceLastMessage(refusal);  // a failed run: no archive, "Last run" stays never
         PostStatus(bsRunFinished);
         return;
@@ -197,6 +223,7 @@ void TBackupThread::RunBackup() {
         }
     }
 
+    closing.Record.Kind = complete ? HistoryComplete : HistoryIncremental;
     LastPercent.store(0);
     PostStatus(bsArchiveProgress, 0);
     if (Terminated()) {
@@ -225,6 +252,14 @@ void TBackupThread::RunBackup() {
             DoBackup(fileList, destination, complete, false, progress, true, settings);
         AppendToLastMessage(missingEntries);
         if (archived) {
+            const TJobStatistics statistics = LastJobStatistics();
+            closing.Record.Archive = statistics.Archive;
+            closing.Record.Files = statistics.Files;
+            closing.Record.BytesRead = statistics.BytesRead;
+            closing.Record.BytesWritten = statistics.BytesWritten;
+            for (const std::string& skipped : LastSkippedFiles()) {
+                closing.Record.AddSkipped(skipped);
+            }
             Options.SetLastRun(startTime);
             if (local) {
                 FLastArchive = NewArchiveName(before, ListArchiveNames(destination));
@@ -249,11 +284,15 @@ void TBackupThread::RunBackup() {
             // which is what a successful run records.
             Options.SetLastRun(startTime);
             FLastRunChangedNothing = true;
+            closing.Record.Kind = HistoryNothingChanged;
         }
     }
     if (Terminated()) {
         return;
     }
+    closing.Record.Succeeded = !failed && Options.LastRun() > NeverMarker;
+    closing.Record.Result =
+        FLastRunChangedNothing ? "Od poslední zálohy se nic nezměnilo." : LastMessage();
     PostStatus(bsRunFinished);
 }
 

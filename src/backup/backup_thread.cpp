@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "backup/schedule.hpp"
+#include "backup/selection_file.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
@@ -71,6 +72,7 @@ void TBackupThread::Terminate() {
         std::lock_guard lock(FStateLock);
         FTerminated.store(true);
     }
+    FTerminateEvent.Set();
     FStateChanged.notify_all();
 }
 
@@ -170,7 +172,7 @@ void TBackupThread::Execute() {
                 if (Terminated()) {
                     break;
                 }
-                ComputeNextRun(true);
+                ReplanFromOptions();
             }
         } catch (...) {
             // RunBackup has done its closing steps on the way out; the loop goes on.
@@ -191,11 +193,32 @@ void TBackupThread::FollowOptionsFile() {
         (Options.LastRun() != lastRun || Options.RunEvery() != runEvery ||
          Options.InTime() != inTime)) {
         // As after a save in the options dialog.
-        ComputeNextRun(true);
+        ReplanFromOptions();
     } else if (PlannedBeyondReach(NextRun.load(), Options.RunEvery(), Now())) {
         // The clock went back: the next slot from the present, not a run at once.
         ComputeNextRun(false);
     }
+}
+
+void TBackupThread::ReplanFromOptions() {
+    if (FSelectionMissing) {
+        TStringList include;
+        TStringList exclude;
+        const std::string selection = ResolveDataPath(Options.Directory(), Options.FileChoose());
+        if (ReadSelectionFile(selection, include, exclude) == TSelectionResult::Unreadable) {
+            // Planned from "Last run" (the never-marker) the failing run would start again at
+            // once and ask for the file again, for ever: it waits for the next slot instead,
+            // or for an immediate backup.
+            if (NextRun.load() > Now()) {
+                PostToMain(WM_BACKUP_STATUS, bsIdle, 0);
+            } else {
+                ComputeNextRun(false);
+            }
+            return;
+        }
+        FSelectionMissing = false;
+    }
+    ComputeNextRun(true);
 }
 
 void TBackupThread::ComputeNextRun(bool Initial) {

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/auto_reset_event.hpp"
+#include "platform/cancel_event.hpp"
 #include "platform/data_directory.hpp"
 #include "platform/date_time.hpp"
 
@@ -27,8 +28,18 @@ namespace sejfko {
 class TNetComponent;
 enum TWorkMode : uint8_t;
 
+// What the front ends show when the selection file cannot be opened (WM_SELECTION_MISSING).
+constexpr const char* SelectionMissingMessage =
+    "Soubor s výběrem neexistuje, zvolte ho znovu v dialogu nastavení";
+
 // "Last run" written when a run begins; any value up to it means no successful backup.
 constexpr TDateTime NeverMarker = 100.0;
+
+// A worker asked to end sees the request within about a second wherever it waits; a front end
+// that has waited this long for it ends the process anyway (platform/exit_watchdog.hpp).
+constexpr std::chrono::milliseconds WorkerStopBound{10000};
+constexpr const char* WorkerStopLateText =
+    "Rozpracovaná činnost neskončila včas, Sejfko končí okamžitě.";
 
 class TBackupThread {
 public:
@@ -43,7 +54,8 @@ public:
     void Resume();
     // True while the thread has not started or has paused itself.
     bool Suspended() const;
-    // Sets the terminate request (and wakes any sleep), without waiting.
+    // Sets the terminate request (and wakes any sleep and network wait), without waiting. Any
+    // thread may call it.
     void Terminate();
     bool Terminated() const;
     // Waits until the thread has ended (resumes it first when it is paused).
@@ -98,6 +110,7 @@ protected:
 
 private:
     class TRunClosing;
+    void RunBackupSteps(TRunClosing& closing);
     void ThreadMain();
     // Blocks at the safe point until Resume; clears a request that arrived meanwhile.
     void PauseHere();
@@ -106,6 +119,9 @@ private:
     // command line `config`, an editor) and plans again when the schedule changed or the plan
     // lies further ahead than the present can reach.
     void FollowOptionsFile();
+    // Plans from changed options (after a pause, or a change made by another process); while
+    // the selection file that a run could not open is still missing, keeps the next slot.
+    void ReplanFromOptions();
 
     mutable std::mutex FStateLock;
     std::condition_variable FStateChanged;  // FSuspended changed, or a sleep is to end
@@ -113,8 +129,13 @@ private:
     bool FStarted = false;
     bool FSuspended = true;
     std::atomic<bool> FTerminated{false};
+    // Set with FTerminated: the network waits of a transfer watch it.
+    TCancelEvent FTerminateEvent;
     // Set by a run whose selection file could not be opened: the rest of that pass is skipped.
     bool FSkipRestOfPass = false;
+    // Set by a run whose selection file could not be opened, cleared by the next run and by
+    // planning once the file can be read again.
+    bool FSelectionMissing = false;
     // Name (without directory) of the archive the current run wrote; pruning never deletes it.
     std::string FLastArchive;
     bool FLastRunChangedNothing = false;

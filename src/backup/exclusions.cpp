@@ -7,6 +7,12 @@
 //   those entries have not changed.
 // - "Is the child already included?" is answered by a count of entries per name, kept in step
 //   with the list, instead of a scan of the list per child.
+//
+// An earlier exclusion may already have replaced a directory by its entries, so that a later
+// exclusion of that directory (or of one above) no longer occurs as an entry: the entries the
+// expansion added below an excluded directory go too, or the order of the selection's lines
+// would decide whether the directory is left out. What the user listed inside an excluded
+// directory stays, with everything the expansion makes of it, as it always did.
 
 #include <unordered_map>
 
@@ -40,10 +46,22 @@ bool SameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && NameKey(a) == NameKey(b);
 }
 
+// True for a path below the directory `exclusion` names (written with its trailing separator,
+// as the expansion writes directories).
+bool IsBelowExcludedDirectory(const std::string& path, const std::string& exclusion) {
+    return !exclusion.empty() && exclusion.back() == PathDelimiter &&
+           path.size() > exclusion.size() && SameName(path.substr(0, exclusion.size()), exclusion);
+}
+
 class TExclusionRun {
 public:
     TExclusionRun(TStringList& include, const TQueryAbort& query)
-        : FInclude(include), FQuery(query) {}
+        : FInclude(include), FQuery(query), FSelected(include) {
+        FOrigin.reserve(include.size());
+        for (std::size_t i = 0; i < include.size(); ++i) {
+            FOrigin.push_back(i);
+        }
+    }
 
     // False when cancelled.
     bool Apply(const std::string& exclusion) {
@@ -54,7 +72,12 @@ public:
             }
             const std::string& entry = FInclude[i];
             if (exclusion.find(entry) == std::string::npos) {
-                ++i;
+                if (IsBelowExcludedDirectory(entry, exclusion) &&
+                    !IsBelowExcludedDirectory(FSelected[FOrigin[i]], exclusion)) {
+                    Erase(i);
+                } else {
+                    ++i;
+                }
             } else if (SameName(entry, exclusion)) {
                 Erase(i);
             } else if (GetFileStatus(entry).Kind == TEntryKind::Regular) {
@@ -79,6 +102,7 @@ private:
     }
 
     void ReplaceByChildren(std::size_t i) {
+        const std::size_t origin = FOrigin[i];
         const std::string prefix = IncludeTrailingPathDelimiter(FInclude[i]);
         std::vector<TDirectoryEntry> entries;
         // A directory that cannot be listed (vanished, unreadable) would add nothing to the
@@ -97,6 +121,7 @@ private:
                 }
                 if (FCounts.try_emplace(NameKey(child), 1).second) {
                     FInclude.push_back(std::move(child));
+                    FOrigin.push_back(origin);
                 }
             }
         }
@@ -122,11 +147,14 @@ private:
             }
         }
         FInclude.erase(FInclude.begin() + static_cast<std::ptrdiff_t>(i));
+        FOrigin.erase(FOrigin.begin() + static_cast<std::ptrdiff_t>(i));
     }
 
     TStringList& FInclude;
     const TQueryAbort& FQuery;
     std::unordered_map<std::string, int> FCounts;  // entries per name key, once needed
+    const TStringList FSelected;                   // the entries as the user listed them
+    std::vector<std::size_t> FOrigin;  // per entry: the listed entry it was expanded from
     bool FIndexed = false;
 };
 

@@ -16,7 +16,8 @@ constexpr std::size_t ChunkSize = 256 * 1024;
 
 }  // namespace
 
-void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error) {
+void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error,
+               const TQueryAbort& query) {
     crc = 0;
     error = 1;
     try {
@@ -30,7 +31,17 @@ void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error) {
             buffer = std::make_unique<char[]>(ChunkSize);
         }
         uint32_t sum = 0;
+        // The caller asks once per file before it; within the file, before every chunk that
+        // follows a full one (so a small file costs no extra question).
+        bool ask = false;
         for (;;) {
+            if (ask && query) {
+                bool abort = false;
+                query(abort);
+                if (abort) {
+                    return;
+                }
+            }
             const std::ptrdiff_t got = file.Read(buffer.get(), ChunkSize);
             if (got < 0) {
                 return;
@@ -39,6 +50,7 @@ void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error) {
                 break;
             }
             sum = Crc32(sum, buffer.get(), static_cast<std::size_t>(got));
+            ask = static_cast<std::size_t>(got) == ChunkSize;
         }
         crc = sum;
         error = 0;

@@ -33,8 +33,11 @@ bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& sr
                      const TQueryAbort& query);
 
 // CRC-32 (ISO 3309, as zip uses) of the whole file, read in chunks. Error 0 and the checksum,
-// or Error 1 (and crc 0) when the file cannot be opened or read, or is not a regular file.
+// or Error 1 (and crc 0) when the file cannot be opened or read, or is not a regular file, or
+// `query` asked for a stop: it is asked before every chunk that follows a full one (the caller
+// asks before the file), so a file of many gigabytes stops promptly.
 // Never throws.
-void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error);
+void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error,
+               const TQueryAbort& query = {});
 
 }  // namespace sejfko

@@ -55,7 +55,7 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
         uint16_t error = 0;
         const int index = oldState.IndexOf(file.Name);
         if (index < 0) {
-            FileCrc32(file.Name, crc, error);
+            FileCrc32(file.Name, crc, error, query);
             if (error == 0) {
                 newState.Add(file.Name, file.Stamp, crc);
             } else if (GetFileStatus(file.Name).Gone()) {
@@ -71,7 +71,7 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
             newState.Add(stored.Name, stored.Stamp, stored.Crc);
             continue;
         }
-        FileCrc32(file.Name, crc, error);
+        FileCrc32(file.Name, crc, error, query);
         if (error != 0) {
             if (GetFileStatus(file.Name).Gone()) {
                 // Deleted since the scan: forgetting it would bring the stored version back
@@ -131,7 +131,7 @@ void BuildFileState(TFileList& newState, const TExpandedFileList& files, const T
         }
         uint32_t crc = 0;
         uint16_t error = 0;
-        FileCrc32(file.Name, crc, error);
+        FileCrc32(file.Name, crc, error, query);
         if (error == 0) {
             newState.Add(file.Name, file.Stamp, crc);
         }

@@ -37,6 +37,10 @@ TDateTime NextRunTime(bool initial, TDateTime lastRun, TDateTime nextRun, int32_
     return next;
 }
 
+TDateTime ShownNextRun(TDateTime nextRun, TDateTime now) {
+    return std::isfinite(now) && !(nextRun > now) ? now : nextRun;
+}
+
 bool PlannedBeyondReach(TDateTime nextRun, int32_t runEvery, TDateTime now) {
     // A plan made at `now` lies at most one interval ahead, on the following day at the latest.
     return std::isfinite(now) && nextRun > now + EffectiveRunEvery(runEvery) + 1.0;

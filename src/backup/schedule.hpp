@@ -27,6 +27,11 @@ TDateTime NextRunTime(bool initial, TDateTime lastRun, TDateTime nextRun, int32_
 // clock went back since it was planned): it is to be planned again.
 bool PlannedBeyondReach(TDateTime nextRun, int32_t runEvery, TDateTime now);
 
+// The next-run moment as the user is told it: a plan that lies in the past starts at the
+// worker's next pass, so it is shown as `now` (never as, say, the never-marker plus the interval
+// that a schedule planned after a run that did not succeed holds).
+TDateTime ShownNextRun(TDateTime nextRun, TDateTime now);
+
 // True when an incremental backup may be made at `now`; false when a complete one is due: today
 // is the complete-backup day, or a complete-backup day's `inTime` passed since the day after
 // `lastRun` (as PlanningTime). Kinds other than the weekly (day 1 = Monday .. 7) and monthly

@@ -5,6 +5,7 @@
 
 #include "cli/config_command.hpp"
 #include "cli/list_command.hpp"
+#include "cli/log_command.hpp"
 #include "cli/pack_command.hpp"
 #include "cli/progress_bar.hpp"
 #include "cli/restore_command.hpp"
@@ -39,6 +40,8 @@ constexpr const char* UsageText =
     "      zálohuje podle plánu (a přenáší archivy) až do Ctrl+C nebo SIGTERM\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] transfer\n"
     "      pošle hned na FTP server archivy čekající v dočasném adresáři\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] log [--last N] [--json]\n"
+    "      vypíše historii zálohování, přenosů a obnov\n"
     "  sejfko-cli pack [--password-file SOUBOR] CÍL CESTA...\n"
     "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu;\n"
     "      s heslem ze souboru zašifrovaně, AES-256)\n"
@@ -122,6 +125,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (line.Command == "restore") {
         return RunRestoreCommand(line.Arguments, line.ConfigDirectory, out, err,
                                  IsTerminalStream(err));
+    }
+    if (line.Command == "log") {
+        return RunLogCommand(
+            line.Arguments,
+            line.ConfigDirectory.empty() ? DefaultDataDirectory() : line.ConfigDirectory, out, err);
     }
     if (line.Command == "run" || line.Command == "daemon" || line.Command == "transfer") {
         if (!line.Arguments.empty()) {

@@ -5,9 +5,11 @@
 #include <optional>
 #include <system_error>
 
+#include "backup/run_history.hpp"
 #include "cli/list_command.hpp"
 #include "cli/password_file.hpp"
 #include "config/options.hpp"
+#include "platform/clock.hpp"
 #include "platform/data_directory.hpp"
 #include "platform/file_system.hpp"
 #include "platform/locale_format.hpp"
@@ -221,6 +223,18 @@ std::vector<TArchiveRef> ServerChain(const TRestoreLine& line, const std::string
                          });
 }
 
+// Into the history of the configuration named, or of the user's own one once it exists: a
+// restore run on archives alone leaves no data directory behind.
+void RecordRestore(const std::string& configDirectory, THistoryRecord& record) {
+    const std::string directory =
+        configDirectory.empty() ? DefaultDataDirectory() : configDirectory;
+    if (!configDirectory.empty() ||
+        FileExists(IncludeTrailingPathDelimiter(directory) + OptionsFileName)) {
+        record.End = Now();
+        AppendHistory(directory, record);
+    }
+}
+
 }  // namespace
 
 int RunRestoreCommand(const std::vector<std::string>& arguments, const std::string& configDirectory,
@@ -233,21 +247,39 @@ int RunRestoreCommand(const std::vector<std::string>& arguments, const std::stri
     }
     TCliObserver observer(out, err, errIsTerminal);
     TTemporaryDownloads downloads;
+    THistoryRecord record;
+    record.Start = Now();
+    record.Kind = HistoryRestore;
+    int code = 1;
     try {
         line.Options.Passwords = ReadingPasswords(line.PasswordFile, configDirectory);
         const std::vector<TArchiveRef> chain =
             line.FromServer ? ServerChain(line, configDirectory, downloads, err)
                             : SelectChain(CollectArchives(line.Sources), line.At);
+        if (!chain.empty()) {
+            record.Archive = chain.back().Name;
+        }
         PrepareRestoreTarget(line.Options.Target, line.Options.Force, line.Options.DryRun);
         const TRestoreSummary summary = RestoreChain(chain, line.Options, observer);
         observer.EndLine();
         PrintSummary(summary, line.Options.DryRun, out);
-        return summary.Succeeded() ? 0 : 1;
+        record.Files = summary.FilesWritten;
+        record.BytesWritten = summary.BytesWritten;
+        record.Succeeded = summary.Succeeded();
+        record.Result = "Obnoveno do " + line.Options.Target + ": souborů " +
+                        std::to_string(summary.FilesWritten) + ", problémů " +
+                        std::to_string(summary.Problems) +
+                        (summary.Stopped ? ", obnova byla zastavena." : ".");
+        code = summary.Succeeded() ? 0 : 1;
     } catch (const std::exception& failure) {
         observer.EndLine();
         err << PrintableName(failure.what()) << "\n";
-        return 1;
+        record.Result = failure.what();
     }
+    if (!line.Options.DryRun) {
+        RecordRestore(configDirectory, record);
+    }
+    return code;
 }
 
 }  // namespace sejfko

@@ -6,11 +6,11 @@
 #include "backup/backup_thread.hpp"
 #include "cli/foreground_worker.hpp"
 #include "cli/status_printer.hpp"
+#include "cli/stop_requests.hpp"
 #include "config/options.hpp"
 #include "platform/data_directory.hpp"
 #include "platform/file_io.hpp"
 #include "platform/message_sink.hpp"
-#include "platform/termination_signals.hpp"
 
 namespace sejfko {
 
@@ -57,7 +57,7 @@ int RunBackupCommand(const std::string& configDirectory, std::ostream& out, std:
 
         if (foreground.Interrupted()) {
             err << "Zálohování bylo přerušeno.\n";
-            return 1;
+            return foreground.InterruptedExitCode();
         }
         const TStatusPrinter& printer = foreground.Printer();
         if (printer.SelectionMissing() || printer.ExceptionShown() || !printer.RunFinished()) {
@@ -94,7 +94,8 @@ int RunDaemonCommand(const std::string& configDirectory, std::ostream& out, std:
         Options.Load(configDirectory);
         TStatusPrinter printer(err, false, true);
         TScopedMessageSink sink(printer);
-        TTerminationWatcher stop;
+        // The main thread ends the worker itself after the first request.
+        TStopRequests stop({});
         std::string errorText;
         if (!StartBackupThread(errorText)) {
             err << errorText << "\n";
@@ -102,9 +103,12 @@ int RunDaemonCommand(const std::string& configDirectory, std::ostream& out, std:
         }
         out << "Sejfko běží (data: " << configDirectory << "); ukončení Ctrl+C." << std::endl;
         stop.Wait();
-        err << "Ukončuji, čekám na dokončení rozpracované činnosti...\n" << std::flush;
+        err << "Ukončuji, čekám na dokončení rozpracované činnosti (další Ctrl+C ukončí "
+               "okamžitě)...\n"
+            << std::flush;
         StopBackupThread();
         out << "Sejfko ukončeno." << std::endl;
+        // Ending on request is how a daemon ends: success for a shell and a service manager.
         return 0;
     } catch (const std::exception& failure) {
         StopBackupThread();

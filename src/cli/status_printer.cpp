@@ -2,12 +2,12 @@
 
 #include "archive/backup_job.hpp"
 #include "backup/backup_thread.hpp"
+#include "backup/schedule.hpp"
 #include "platform/clock.hpp"
 
 namespace sejfko {
 
-const char* const SelectionMissingText =
-    "Soubor s výběrem neexistuje, zvolte ho znovu v dialogu nastavení";
+const char* const SelectionMissingText = SelectionMissingMessage;
 
 namespace {
 
@@ -36,7 +36,8 @@ std::string TStatusPrinter::StatusText(int code, intptr_t lParam) const {
             if (next < 10.0) {
                 return "Program je poprvé spuštěn, použijte dialog pro jeho nastavení";
             }
-            return "Další zálohování " + FLocale.FormatDisplay(next);
+            // A plan that lies in the past starts now; never show the date it was missed from.
+            return "Další zálohování " + FLocale.FormatDisplay(ShownNextRun(next, Now()));
         }
         case bsRunFinished:
             return LastMessage();

@@ -38,7 +38,7 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
         }
         if (foreground.Interrupted()) {
             err << "Přenos byl přerušen.\n";
-            return 1;
+            return foreground.InterruptedExitCode();
         }
         // A call can fail after its archive reached the server (its local copy could not be
         // deleted): nothing waits then, but the user must hear of it.

@@ -16,6 +16,7 @@
 #include "gui/single_instance.hpp"
 #include "gui/worker_control.hpp"
 #include "platform/data_directory.hpp"
+#include "platform/file_lock.hpp"
 #include "platform/message_sink.hpp"
 
 namespace {
@@ -67,8 +68,15 @@ int main(int argc, char** argv) {
         SingleInstanceName(programFile, QString::fromStdString(dataDirectory));
 
     // A copy already runs: it shows its window; this one creates nothing and writes nothing.
-    if (!AskRunningInstance(instanceName, QStringLiteral("show")).isEmpty()) {
-        return 0;
+    TTryFileLock instanceLock(InstanceLockPath(instanceName).toStdString());
+    switch (ClaimInstance(instanceName, instanceLock)) {
+        case TInstanceClaim::First:
+            break;
+        case TInstanceClaim::HandedOver:
+            return 0;
+        case TInstanceClaim::Unresponsive:
+            std::fputs("sejfko: Sejfko už běží, ale neodpovídá.\n", stderr);
+            return 1;
     }
 
     QApplication application(argc, argv);
@@ -96,8 +104,11 @@ int main(int argc, char** argv) {
                      &TFoMain::HideMainWindow);
     TSessionEndSignal sessionEnd;
     QObject::connect(&sessionEnd, &TSessionEndSignal::SessionEnding, &window, &TFoMain::EndSession);
+    // The session manager's question only: a checkpoint or a logout that is cancelled later
+    // must not end the program. When the session does end, the system closes the window (or
+    // sends SIGTERM) and the flag lets that close through without a question.
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.EndSession(); });
+                     [&window](QSessionManager&) { window.QueryEndSession(); });
     QObject::connect(&window, &TFoMain::Closed, &application, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

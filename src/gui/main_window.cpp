@@ -16,8 +16,10 @@
 
 #include "archive/backup_job.hpp"
 #include "backup/backup_thread.hpp"
+#include "backup/schedule.hpp"
 #include "config/options.hpp"
 #include "gui/about_dialog.hpp"
+#include "gui/desktop_notifier.hpp"
 #include "gui/gui_images.hpp"
 #include "gui/gui_prompts.hpp"
 #include "gui/options_dialog.hpp"
@@ -73,6 +75,7 @@ TFoMain::TFoMain(TWorkerControl& worker, QWidget* parent)
                 {Picture(TPicture::Backup0), Picture(TPicture::Backup1)}};
     ILTransfer = {QStringLiteral("ILTransfer"),
                   {Picture(TPicture::Transfer0), Picture(TPicture::Transfer1)}};
+    Notifier = new TDesktopNotifier(this);
     CreateActions();
     CreateLayout();
     CreateTray();
@@ -158,10 +161,12 @@ void TFoMain::CreateLayout() {
     BtnClose = new QPushButton(QStringLiteral("&Zavřít"), this);
     BtnClose->setToolTip(QStringLiteral("Zavřít"));
     connect(BtnClose, &QPushButton::clicked, this, &QWidget::close);
+    BtnExit = new QPushButton(this);
+    BindButton(BtnExit, AcExit);
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(6);
-    for (QPushButton* button : {BtnOptions, BtnBackupImm, BtnAbout, BtnClose}) {
+    for (QPushButton* button : {BtnOptions, BtnBackupImm, BtnAbout, BtnClose, BtnExit}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
@@ -171,8 +176,10 @@ void TFoMain::CreateLayout() {
     layout->addWidget(group);
     layout->addLayout(buttons);
 
+    // Sized with every button, so that the window fits with or without the tray.
     const QSize size = QSize(545, 137).expandedTo(layout->sizeHint());
     setFixedSize(size);
+    BtnExit->setVisible(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -194,12 +201,15 @@ void TFoMain::CreateTray() {
     TrayIcon->SetCycleInterval(500);
     TrayIcon->SetContextMenu(PMTray);
     TrayIcon->SetHint(QString());
-    // A double click runs the menu's default item.
-    connect(TrayIcon, &TTrayIcon::DoubleClicked, this, [this] {
+    // A double click runs the menu's default item; so does a single click, which is all that
+    // the tray hosts of current desktops (StatusNotifierItem) report.
+    const auto runDefault = [this] {
         if (QAction* action = PMTray->defaultAction()) {
             action->trigger();
         }
-    });
+    };
+    connect(TrayIcon, &TTrayIcon::DoubleClicked, this, runDefault);
+    connect(TrayIcon, &TTrayIcon::Clicked, this, runDefault);
     TrayIcon->SetVisible(true);
 }
 
@@ -218,6 +228,10 @@ void TFoMain::Initialize(const std::string& dataDirectory) {
     if (!TTrayIcon::Available()) {
         ShowMainWindow();
     }
+}
+
+void TFoMain::FollowNotificationArea() {
+    BtnExit->setVisible(!TTrayIcon::Available());
 }
 
 void TFoMain::StartWorker() {
@@ -310,7 +324,10 @@ void TFoMain::BackupStatus(int code, intptr_t percent) {
                 QMetaObject::invokeMethod(
                     this, [this] { HandleMessage(WM_OPEN_OPTIONS, 0, 0); }, Qt::QueuedConnection);
             } else {
-                SetHint(QStringLiteral("Další zálohování ") + Display(FWorker.NextRun()));
+                // A plan in the past (after a run that did not succeed it is the never-marker
+                // plus the interval) starts at the next pass: now is when it really starts.
+                SetHint(QStringLiteral("Další zálohování ") +
+                        Display(ShownNextRun(FWorker.NextRun(), Now())));
             }
             break;
         case bsRunFinished: {
@@ -350,6 +367,10 @@ void TFoMain::SetHint(const QString& hint) {
 
 void TFoMain::Balloon(const QString& text, TBalloonKind kind) {
     TrayIcon->ShowBalloon(windowTitle(), text, kind, BalloonSeconds);
+    if (!TrayIcon->ShowsBalloons()) {
+        // Without a notification area the desktop's notification service tells the user.
+        Notifier->Show(TrayIcon->LastBalloon());
+    }
 }
 
 void TFoMain::LastRunChanged() {
@@ -401,6 +422,7 @@ void TFoMain::About() {
 }
 
 void TFoMain::ShowMainWindow() {
+    FollowNotificationArea();
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
@@ -415,6 +437,10 @@ void TFoMain::HideMainWindow() {
     }
     setWindowState(windowState() & ~Qt::WindowMinimized);
     hide();
+}
+
+void TFoMain::QueryEndSession() {
+    FSessionEnding = true;
 }
 
 void TFoMain::EndSession() {

@@ -5,6 +5,10 @@
 // (animated while a backup or a transfer runs, tooltip = state text, balloons at the start and
 // end of each) and the five commands reachable from the tray menu and the buttons.
 //
+// Where the desktop has no notification area (GNOME, many Wayland sessions), the window is shown
+// at start and carries the tray menu's "Konec" as a button, and the balloons go to the desktop's
+// notification service instead.
+//
 // Closing only hides the window to the tray unless the "Konec" command (FExiting) or the end of
 // the desktop session (FSessionEnding) asked for it; then the worker is stopped first, with the
 // user's consent while it is busy. A close asked for while a dialog or a worker pause is in
@@ -25,6 +29,7 @@ class QPushButton;
 
 namespace sejfko {
 
+class TDesktopNotifier;
 class TDiOptions;
 
 class TFoMain : public QWidget {
@@ -52,8 +57,12 @@ public:
 
     void ShowMainWindow();
     void HideMainWindow();
-    // The end of the desktop session (the session manager's request or SIGTERM): no question,
-    // the worker is stopped and the program ends.
+    // The session manager asks whether the session may end: yes, without a question. Only the
+    // flag is set; nothing ends yet (the logout may still be cancelled, or it was a
+    // checkpoint). A close request after it ends the program without asking.
+    void QueryEndSession();
+    // The end of the desktop session itself (SIGTERM): no question, open dialogs are
+    // cancelled, the worker is stopped and the program ends.
     void EndSession();
 
     bool Exiting() const { return FExiting; }
@@ -74,8 +83,12 @@ public:
     QPushButton* BtnBackupImm = nullptr;
     QPushButton* BtnAbout = nullptr;
     QPushButton* BtnClose = nullptr;
+    // "Konec" in the window itself: only where the desktop has no notification area.
+    QPushButton* BtnExit = nullptr;
     QMenu* PMTray = nullptr;
     TTrayIcon* TrayIcon = nullptr;
+    // Where balloons go when no notification area shows them.
+    TDesktopNotifier* Notifier = nullptr;
     TImageList ILBackup;
     TImageList ILTransfer;
 
@@ -93,6 +106,8 @@ private:
     void CreateActions();
     void CreateLayout();
     void CreateTray();
+    // Shows the commands that only the tray menu would offer when there is no tray.
+    void FollowNotificationArea();
     void BackupStatus(int code, intptr_t percent);
     void SetHint(const QString& hint);
     void Balloon(const QString& text, TBalloonKind kind);

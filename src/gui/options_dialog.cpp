@@ -15,8 +15,10 @@
 #include <QToolButton>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
 #include "config/options.hpp"
+#include "gui/autostart.hpp"
 #include "gui/gui_prompts.hpp"
 #include "gui/worker_control.hpp"
 #include "platform/clock.hpp"
@@ -89,6 +91,7 @@ void TDiOptions::ConnectControls() {
     connect(CBComplete, &QComboBox::currentIndexChanged, this, changed);
     connect(DTTime, &QTimeEdit::timeChanged, this, changed);
     connect(CBPassive, &QCheckBox::toggled, this, changed);
+    connect(CBAutostart, &QCheckBox::toggled, this, changed);
     for (QRadioButton* radio : {RBFull, RBIncWeek, RBIncMonth, RBLocal, RBRemote}) {
         connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
             if (checked) {
@@ -126,10 +129,10 @@ void TDiOptions::ConnectControls() {
     connect(AcOk, &QAction::changed, this, [this] { BtnOk->setEnabled(AcOk->isEnabled()); });
 
     // Enter moves to the next control instead of pressing the default button.
-    const QList<QWidget*> enterMoves = {EdEvery,    DTTime,        EdFile,      RBFull,  RBIncWeek,
-                                        CBComplete, RBIncMonth,    SEdComplete, RBLocal, EdDir,
-                                        RBRemote,   EdLocalTemp,   EdHost,      EdUser,  EdPassword,
-                                        CBPassive,  SEdBackupCount};
+    const QList<QWidget*> enterMoves = {
+        EdEvery,    DTTime,      EdFile,     RBFull,    RBIncWeek,      CBComplete,
+        RBIncMonth, SEdComplete, RBLocal,    EdDir,     RBRemote,       EdLocalTemp,
+        EdHost,     EdUser,      EdPassword, CBPassive, SEdBackupCount, CBAutostart};
     for (QWidget* widget : enterMoves) {
         widget->installEventFilter(this);
     }
@@ -165,6 +168,7 @@ TDiOptions::TShown TDiOptions::FromOptions() const {
     shown.RemotePassword = Options.RemotePassword();
     shown.Passive = ReadPassiveMode(Options);
     shown.BackupCount = Options.BackupCount();
+    shown.Autostart = AutostartEnabled();
     return shown;
 }
 
@@ -192,6 +196,7 @@ TDiOptions::TShown TDiOptions::FromControls() const {
     shown.RemotePassword = Text(EdPassword);
     shown.Passive = CBPassive->isChecked();
     shown.BackupCount = SEdBackupCount->value();
+    shown.Autostart = CBAutostart->isChecked();
     return shown;
 }
 
@@ -236,6 +241,8 @@ void TDiOptions::LoadFromOptions() {
     EdPassword->setText(QString::fromStdString(Options.RemotePassword()));
     CBPassive->setChecked(ReadPassiveMode(Options));
     SEdBackupCount->setValue(Options.BackupCount());
+    // A program that was never configured starts at login once the user confirms the dialog.
+    CBAutostart->setChecked(FShown.Autostart || Options.FileChoose().empty());
     // A control that kept its value sent no change: check once more for "OK".
     OptionsChanged();
     AcApply->setEnabled(false);
@@ -367,8 +374,11 @@ void TDiOptions::SaveToOptions() {
         Options.SetBackupCount(minimum);
         SEdBackupCount->setValue(minimum);
     }
-    // From here on a change means a change from what the controls show now.
+    // From here on a change means a change from what the controls show now (the autostart
+    // entry is taken as it was until it has been written).
+    const bool autostartShown = FShown.Autostart;
     FShown = FromControls();
+    FShown.Autostart = autostartShown;
 
     // Re-plan from the new options. Not while a backup or an upload runs: the pause would
     // hold the dialog until it ends; the worker re-plans after it anyway.
@@ -376,6 +386,26 @@ void TDiOptions::SaveToOptions() {
         FWorker.Suspend([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); });
         FWorker.Resume();
     }
+    SaveAutostart();
+}
+
+void TDiOptions::SaveAutostart() {
+    const bool wanted = CBAutostart->isChecked();
+    if (wanted == FShown.Autostart) {
+        return;
+    }
+    // The entry starts this very program on this data directory (the default one needs no
+    // argument, so a moved configuration is followed).
+    QStringList arguments;
+    const std::string directory = Options.Directory();
+    if (!directory.empty() && directory != DefaultDataDirectory()) {
+        arguments << QStringLiteral("--config-dir") << QString::fromStdString(directory);
+    }
+    QString errorText;
+    if (!SetAutostart(wanted, QCoreApplication::applicationFilePath(), arguments, errorText)) {
+        throw std::runtime_error(errorText.toStdString());
+    }
+    FShown.Autostart = wanted;
 }
 
 bool TDiOptions::SaveAndReport() {

@@ -12,6 +12,10 @@
 // dialog is open: LoadFromOptions takes the file's current values in first, and a save writes
 // only the options whose control the user changed from what the dialog showed, so that it never
 // undoes a change it did not make.
+//
+// Beside the options, "Spouštět při přihlášení" writes or removes the desktop's autostart entry
+// for the program (gui/autostart.hpp); it is on for a program not yet configured (no selection
+// file), so that confirming the dialog of the first start makes the program start at login.
 
 #include <QDialog>
 #include <QString>
@@ -84,6 +88,7 @@ public:
     QLabel* LblPassword = nullptr;
     QLineEdit* EdPassword = nullptr;
     QCheckBox* CBPassive = nullptr;
+    QCheckBox* CBAutostart = nullptr;
     QSpinBox* SEdBackupCount = nullptr;
     QPushButton* BtnOk = nullptr;
     QPushButton* BtnCancel = nullptr;
@@ -101,6 +106,8 @@ private:
     // The save of "&Apply" and "OK": false when a setter failed (reported here).
     bool SaveAndReport();
     TDateTime PickerValue() const;
+    // Writes or removes the autostart entry; raises with a Czech text when that fails.
+    void SaveAutostart();
 
     // The options as the controls showed them when loaded or last saved.
     struct TShown {
@@ -118,6 +125,7 @@ private:
         std::string RemotePassword;
         bool Passive = false;
         int32_t BackupCount = 0;
+        bool Autostart = false;
     };
     TShown FromOptions() const;
     TShown FromControls() const;

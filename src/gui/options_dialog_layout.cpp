@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -90,6 +91,19 @@ QHBoxLayout* Row(std::initializer_list<QWidget*> widgets, bool stretch = true) {
     return row;
 }
 
+// Shows "*" for each character of a password, whatever the style would show.
+class TPasswordStyle final : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) {
+            return '*';
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 }  // namespace
 
 void TDiOptions::CreateControls() {
@@ -114,6 +128,9 @@ void TDiOptions::CreateControls() {
     schedule.Grid->addLayout(Row({MakeLabel(schedule.Box, "&Spustit každých ", EdEvery), EdEvery,
                                   MakeLabel(schedule.Box, "dní"), at, DTTime}),
                              0, 0);
+    // Accelerator "i": every other letter of the word is taken by another control.
+    CBAutostart = new QCheckBox(QStringLiteral("Spouštět př&i přihlášení"), schedule.Box);
+    schedule.Grid->addWidget(CBAutostart, 1, 0);
     layout->addWidget(schedule.Box);
 
     // "Výběr souborů"
@@ -171,9 +188,13 @@ void TDiOptions::CreateControls() {
     EdUser = new QLineEdit(storage.Box);
     LblUser = MakeLabel(storage.Box, "&Uživatelské jméno:", EdUser);
     EdPassword = new QLineEdit(storage.Box);
+    auto* passwordStyle = new TPasswordStyle;
+    passwordStyle->setParent(this);  // a widget does not own the style it is given
+    EdPassword->setStyle(passwordStyle);
     EdPassword->setEchoMode(QLineEdit::Password);
     LblPassword = MakeLabel(storage.Box, "&Heslo:", EdPassword);
-    CBPassive = new QCheckBox(QStringLiteral("&Pasivní režim FTP"), storage.Box);
+    // Accelerator "f": "p" is that of "&Počítač:".
+    CBPassive = new QCheckBox(QStringLiteral("Pasivní režim &FTP"), storage.Box);
 
     QGridLayout* grid = storage.Grid;
     grid->addWidget(RBLocal, 0, 0, 1, 3);

@@ -1,13 +1,21 @@
 #include "gui/single_instance.hpp"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QLocalSocket>
+#include <QThread>
+
+#include "platform/file_lock.hpp"
 
 namespace sejfko {
 
 namespace {
 
 constexpr int MaxRequestLength = 64;
+constexpr int AskTimeoutMs = 5000;
+// Between two tries while the other start is not listening yet.
+constexpr int RetryPauseMs = 50;
 
 QString UserName() {
     QString user = qEnvironmentVariable("USER");
@@ -29,6 +37,37 @@ QString SingleInstanceName(const QString& executablePath, const QString& dataDir
     const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex();
     return QStringLiteral("TFoMain-") + UserName() + QLatin1Char('-') +
            QString::fromLatin1(hash.left(16));
+}
+
+QString InstanceLockPath(const QString& name) {
+    // Where QLocalServer puts the socket of a plain name.
+    return QDir::tempPath() + QLatin1Char('/') + name + QStringLiteral(".lock");
+}
+
+TInstanceClaim ClaimInstance(const QString& name, TTryFileLock& lock, int patienceMs) {
+    const QDeadlineTimer deadline(patienceMs);
+    for (;;) {
+        if (lock.TryAcquire()) {
+            return TInstanceClaim::First;
+        }
+        if (lock.Error() != 0) {
+            // No lock to decide by (the file belongs to someone else, /tmp is read-only...):
+            // a copy that answers is the instance, else this one is.
+            return AskRunningInstance(name, QStringLiteral("show")).isEmpty()
+                       ? TInstanceClaim::First
+                       : TInstanceClaim::HandedOver;
+        }
+        const int remaining = static_cast<int>(deadline.remainingTime());
+        if (!AskRunningInstance(name, QStringLiteral("show"), qBound(1, remaining, AskTimeoutMs))
+                 .isEmpty()) {
+            return TInstanceClaim::HandedOver;
+        }
+        if (deadline.hasExpired()) {
+            return TInstanceClaim::Unresponsive;
+        }
+        // The holder is still starting (not listening yet) or busy.
+        QThread::msleep(RetryPauseMs);
+    }
 }
 
 QString AskRunningInstance(const QString& name, const QString& request, int timeoutMs) {

@@ -13,12 +13,15 @@ QString CutToCharacters(const QString& text, int count) {
     return text.left(units);
 }
 
-TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
+// The icon is a child, so that it can be found like every other part of the window.
+TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), FIcon(this) {
     connect(&FTimer, &QTimer::timeout, this, &TTrayIcon::Cycle);
     connect(&FIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick) {
                     emit DoubleClicked();
+                } else if (reason == QSystemTrayIcon::Trigger) {
+                    emit Clicked();
                 }
             });
 }
@@ -90,7 +93,7 @@ void TTrayIcon::ShowBalloon(const QString& title, const QString& text, TBalloonK
     FLastBalloon.Kind = kind;
     FLastBalloon.Seconds = seconds;
     ++FBalloonCount;
-    if (!FVisible || !QSystemTrayIcon::supportsMessages()) {
+    if (!ShowsBalloons()) {
         return;
     }
     // A new message replaces the one still shown.
@@ -98,6 +101,10 @@ void TTrayIcon::ShowBalloon(const QString& title, const QString& text, TBalloonK
         FLastBalloon.Title, FLastBalloon.Text,
         kind == TBalloonKind::Error ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information,
         seconds * 1000);
+}
+
+bool TTrayIcon::ShowsBalloons() const {
+    return FVisible && Available() && QSystemTrayIcon::supportsMessages();
 }
 
 void TTrayIcon::SetContextMenu(QMenu* menu) {

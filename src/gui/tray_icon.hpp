@@ -69,17 +69,23 @@ public:
     void SetHint(const QString& hint);
     QString ToolTip() const { return FToolTip; }
 
-    // Removes a balloon still shown and shows a new one.
+    // Removes a balloon still shown and shows a new one (recorded also where none can show).
     void ShowBalloon(const QString& title, const QString& text, TBalloonKind kind, int seconds);
     // The most recent balloon, as shown (tests and diagnostics).
     const TBalloon& LastBalloon() const { return FLastBalloon; }
     int BalloonCount() const { return FBalloonCount; }
+    // Whether a balloon shown now reaches the user: the icon is visible in a notification area
+    // that shows messages.
+    bool ShowsBalloons() const;
 
     void SetContextMenu(QMenu* menu);
 
 signals:
     // A double click with the left button.
     void DoubleClicked();
+    // A single click with the left button (or the activation a StatusNotifierItem host
+    // reports).
+    void Clicked();
 
 private:
     void ShowPicture(int index);

@@ -1,6 +1,7 @@
 #include "gui/worker_control.hpp"
 
 #include "backup/backup_thread.hpp"
+#include "platform/exit_watchdog.hpp"
 
 namespace sejfko {
 
@@ -14,7 +15,15 @@ public:
         }
         return StartBackupThread(errorText);
     }
-    void Stop() override { StopBackupThread(); }
+    void Stop() override {
+        // Every wait of the worker sees the request within about a second; should it still be
+        // stuck somewhere no request reaches, the program ends anyway instead of hanging.
+        TExitWatchdog watchdog;
+        if (BackupThread) {
+            watchdog.Arm(WorkerStopBound, 1, WorkerStopLateText);
+        }
+        StopBackupThread();
+    }
     bool Exists() const override { return BackupThread != nullptr; }
     void Suspend(const std::function<void()>& processMessages) override {
         SuspendBackupThread(processMessages);

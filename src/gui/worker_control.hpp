@@ -16,7 +16,8 @@ public:
     // Starts the worker (holding the data directory's lock); false with a Czech `errorText`
     // when it cannot start. Does nothing when a worker exists.
     virtual bool Start(std::string& errorText) = 0;
-    // Ends the worker and waits for it; safe without a worker.
+    // Ends the worker and waits for it (the real one ends the process when the worker is still
+    // running WorkerStopBound after the request); safe without a worker.
     virtual void Stop() = 0;
     virtual bool Exists() const = 0;
     // Brings the worker to its safe point, running `processMessages` while it waits.

@@ -83,7 +83,6 @@ private:
     void FlushPending();
     [[noreturn]] void Fail(int code) const;
 
-    TConfinedDirectory& FDirectory;
     std::string FFullPath;
     std::string FName;
     std::string FTempName;

@@ -18,7 +18,7 @@ enum class TFileOperation {
     Remove,    // deleting a file
     MakeDirectory,
     ListDirectory,
-    Lock,  // taking the data directory's lock file
+    Lock,  // taking a lock file without waiting (the data directory's, the instance's)
 };
 
 // Returns 0 to let the operation proceed, or the errno value it fails with.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -319,6 +320,38 @@ void WriteFileAtomically(const std::string& path, std::string_view content, unsi
     TAtomicFileWriter writer(path, mode);
     writer.Write(content);
     writer.Commit();
+}
+
+bool AppendLineRotating(const std::string& path, const std::string& rotatedPath,
+                        std::string_view line, std::size_t rotateSize) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (InjectedFault(TFileOperation::Write, path) != 0) {
+            return false;
+        }
+        const int handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (handle < 0) {
+            return false;
+        }
+        // One appender rotates at a time; the others then append to the new file.
+        ::flock(handle, LOCK_EX);
+        struct stat opened {};
+        struct stat named {};
+        if (::fstat(handle, &opened) != 0 || ::stat(path.c_str(), &named) != 0 ||
+            opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+            ::close(handle);  // rotated meanwhile
+            continue;
+        }
+        if (opened.st_size > 0 &&
+            static_cast<std::size_t>(opened.st_size) + line.size() > rotateSize) {
+            ::rename(path.c_str(), rotatedPath.c_str());
+            ::close(handle);
+            continue;
+        }
+        const ssize_t written = ::write(handle, line.data(), line.size());
+        ::close(handle);
+        return written == static_cast<ssize_t>(line.size());
+    }
+    return false;
 }
 
 }  // namespace sejfko

@@ -92,4 +92,11 @@ std::string ReadSmallFile(const std::string& path);
 // Atomic replace, as TAtomicFileWriter.
 void WriteFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0600);
 
+// Appends `line` (a complete line) to `path` with one write, so that lines of processes
+// appending at once never mix. When the file would grow past `rotateSize`, it is first renamed
+// to `rotatedPath` (replacing an older one). Mode 0600 for a new file. False when it cannot be
+// written.
+bool AppendLineRotating(const std::string& path, const std::string& rotatedPath,
+                        std::string_view line, std::size_t rotateSize);
+
 }  // namespace sejfko

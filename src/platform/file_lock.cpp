@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/exceptions.hpp"
 #include "platform/fault_injection.hpp"
@@ -37,6 +38,42 @@ TFileLock::~TFileLock() {
     if (FHandle >= 0) {
         ::close(FHandle);
     }
+}
+
+TTryFileLock::TTryFileLock(std::string lockPath) : FPath(std::move(lockPath)) {}
+
+TTryFileLock::~TTryFileLock() {
+    if (FHandle >= 0) {
+        ::close(FHandle);
+    }
+}
+
+bool TTryFileLock::TryAcquire() {
+    if (Held()) {
+        return true;
+    }
+    if (const int fault = InjectedFault(TFileOperation::Lock, FPath)) {
+        FError = fault == EWOULDBLOCK ? 0 : fault;
+        return false;
+    }
+    FError = 0;
+    const int handle = ::open(FPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (handle < 0) {
+        FError = errno;
+        return false;
+    }
+    // The lock belongs to this open file description: a second object in the same process
+    // fails as well.
+    while (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        FError = errno == EWOULDBLOCK ? 0 : errno;
+        ::close(handle);
+        return false;
+    }
+    FHandle = handle;
+    return true;
 }
 
 }  // namespace sejfko

@@ -6,13 +6,22 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/cancel_event.hpp"
+
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 
 namespace sejfko {
 
@@ -47,25 +56,91 @@ void ReadAddress(const sockaddr_in& address, std::string& ip, int& port) {
     port = ntohs(address.sin_port);
 }
 
-// poll() rather than select(): select cannot wait on descriptors above FD_SETSIZE.
-int WaitFor(int fd, short events, int timeoutMs) {
+int Interrupted() {
+    LastError = WsaInterrupted;
+    return -1;
+}
+
+// poll() rather than select(): select cannot wait on descriptors above FD_SETSIZE. The cancel
+// event's descriptor is watched beside the socket, so a stop ends the wait however long its
+// limit; a signal (EINTR) does not, since stops never arrive that way.
+int WaitFor(int fd, short events, int timeoutMs, const TCancelEvent* cancel) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        if (cancel != nullptr && cancel->IsSet()) {
+            return Interrupted();
+        }
         int wait = -1;
         if (timeoutMs >= 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
-        pollfd entry{fd, events, 0};
-        int result = poll(&entry, 1, wait);
-        if (result >= 0) {
-            return result;
-        }
-        if (errno != EINTR) {
+        pollfd entries[2] = {{fd, events, 0},
+                             {cancel != nullptr ? cancel->Handle() : -1, POLLIN, 0}};
+        const int result = poll(entries, cancel != nullptr ? 2 : 1, wait);
+        if (result < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             return Fail(errno);
         }
+        if (cancel != nullptr && entries[1].revents != 0) {
+            return Interrupted();
+        }
+        return entries[0].revents != 0 ? 1 : 0;
     }
+}
+
+int LookUp(const std::string& host, std::string& ip) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (result != 0 || found == nullptr) {
+        return result == EAI_AGAIN  ? WsaTryAgain
+               : result == EAI_FAIL ? WsaNoRecovery
+                                    : WsaHostNotFound;
+    }
+    int port = 0;
+    ReadAddress(*reinterpret_cast<const sockaddr_in*>(found->ai_addr), ip, port);
+    freeaddrinfo(found);
+    return 0;
+}
+
+// A lookup on a thread of its own, shared with it: whoever ends last frees it.
+struct TLookup {
+    TCancelEvent Finished;
+    std::mutex Lock;
+    int Result = 0;
+    std::string Ip;
+};
+
+int LookUpUnlessCancelled(const std::string& host, std::string& ip, const TCancelEvent& cancel) {
+    std::shared_ptr<TLookup> lookup;
+    try {
+        lookup = std::make_shared<TLookup>();
+        std::thread([lookup, host] {
+            std::string found;
+            const int result = LookUp(host, found);
+            {
+                std::lock_guard guard(lookup->Lock);
+                lookup->Result = result;
+                lookup->Ip = std::move(found);
+            }
+            lookup->Finished.Set();
+        }).detach();
+    } catch (...) {
+        // No descriptor or thread to spare: look up here, deaf to the stop for once.
+        return LookUp(host, ip);
+    }
+    if (WaitFor(lookup->Finished.Handle(), POLLIN, -1, &cancel) < 0) {
+        return LastError;
+    }
+    std::lock_guard guard(lookup->Lock);
+    ip = lookup->Ip;
+    return lookup->Result;
 }
 
 }  // namespace
@@ -182,13 +257,14 @@ int SocketBind(TSocket socket, const std::string& ip, int port) {
     return 0;
 }
 
-int SocketConnect(TSocket socket, const std::string& ip, int port, int timeoutMs) {
+int SocketConnect(TSocket socket, const std::string& ip, int port, int timeoutMs,
+                  const TCancelEvent* cancel) {
     sockaddr_in address{};
     if (!MakeAddress(ip, port, address)) {
         return Fail(EADDRNOTAVAIL);
     }
     const int fd = Native(socket);
-    if (timeoutMs < 0) {
+    if (timeoutMs < 0 && cancel == nullptr) {
         int result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         return result == 0 ? 0 : Fail(errno);
     }
@@ -200,10 +276,12 @@ int SocketConnect(TSocket socket, const std::string& ip, int port, int timeoutMs
     int result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     int error = result == 0 ? 0 : errno;
     if (error == EINPROGRESS) {
-        int ready = WaitFor(fd, POLLOUT, timeoutMs);
+        int ready = WaitFor(fd, POLLOUT, timeoutMs, cancel);
         if (ready < 0) {
-            error = errno;
-        } else if (ready == 0) {
+            fcntl(fd, F_SETFL, flags);
+            return -1;  // LastError says why
+        }
+        if (ready == 0) {
             error = ETIMEDOUT;
         } else {
             socklen_t length = sizeof error;
@@ -233,21 +311,23 @@ TSocket SocketAccept(TSocket listener) {
     }
 }
 
-int SocketWaitReadable(TSocket socket, int timeoutMs) {
-    return WaitFor(Native(socket), POLLIN, timeoutMs);
+int SocketWaitReadable(TSocket socket, int timeoutMs, const TCancelEvent* cancel) {
+    return WaitFor(Native(socket), POLLIN, timeoutMs, cancel);
+}
+
+int SocketWaitWritable(TSocket socket, int timeoutMs, const TCancelEvent* cancel) {
+    return WaitFor(Native(socket), POLLOUT, timeoutMs, cancel);
 }
 
 std::ptrdiff_t SocketSend(TSocket socket, const void* data, std::size_t size) {
     for (;;) {
-        ssize_t sent = send(Native(socket), data, size, MSG_NOSIGNAL);
+        ssize_t sent = send(Native(socket), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
             return sent;
         }
-        if (errno == EINTR) {
-            continue;
+        if (errno != EINTR) {
+            return Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
         }
-        // With a send time limit set, a send that waited it out reports EAGAIN.
-        return Fail(errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno);
     }
 }
 
@@ -270,13 +350,16 @@ int SocketSetNoDelay(TSocket socket, bool on) {
                : Fail(errno);
 }
 
-int SocketSetSendTimeout(TSocket socket, int timeoutMs) {
-    timeval value{};
-    value.tv_sec = timeoutMs / 1000;
-    value.tv_usec = (timeoutMs % 1000) * 1000;
-    return setsockopt(Native(socket), SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) == 0
-               ? 0
-               : Fail(errno);
+int64_t SocketUnacknowledged(TSocket socket) {
+#ifdef SIOCOUTQ
+    int queued = 0;
+    if (ioctl(Native(socket), SIOCOUTQ, &queued) == 0) {
+        return queued;
+    }
+#else
+    (void)socket;
+#endif
+    return -1;
 }
 
 int SocketShutdownSend(TSocket socket) {
@@ -307,22 +390,13 @@ int SocketPeerAddress(TSocket socket, std::string& ip, int& port) {
     return 0;
 }
 
-int ResolveHostAddress(const std::string& host, std::string& ip) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (result != 0 || found == nullptr) {
-        LastError = result == EAI_AGAIN  ? WsaTryAgain
-                    : result == EAI_FAIL ? WsaNoRecovery
-                                         : WsaHostNotFound;
-        return LastError;
+int ResolveHostAddress(const std::string& host, std::string& ip, const TCancelEvent* cancel) {
+    const int result =
+        cancel != nullptr ? LookUpUnlessCancelled(host, ip, *cancel) : LookUp(host, ip);
+    if (result != 0) {
+        LastError = result;
     }
-    int port = 0;
-    ReadAddress(*reinterpret_cast<const sockaddr_in*>(found->ai_addr), ip, port);
-    freeaddrinfo(found);
-    return 0;
+    return result;
 }
 
 }  // namespace sejfko

@@ -25,11 +25,11 @@ namespace {
 // The handler may only write to a pipe; everything else happens on the watcher's thread.
 std::atomic<int> SignalPipeWrite{-1};
 
-extern "C" void OnTerminationSignal(int) {
+extern "C" void OnTerminationSignal(int signal) {
     const int saved = errno;
     const int fd = SignalPipeWrite.load();
     if (fd >= 0) {
-        const char byte = 's';
+        const char byte = signal == SIGINT ? 'i' : 't';
         [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
     }
     errno = saved;
@@ -42,6 +42,7 @@ struct TTerminationWatcher::TImpl {
     std::mutex Mutex;
     std::condition_variable Changed;
     bool RequestedFlag = false;
+    int FirstExitCode = 0;
     std::thread Thread;
 #ifndef _WIN32
     int SignalPipe[2] = {-1, -1};
@@ -50,10 +51,14 @@ struct TTerminationWatcher::TImpl {
     struct sigaction OldTerm {};
 #endif
 
-    void Notify() {
+    // `interrupt`: Ctrl+C rather than a termination request.
+    void Notify(bool interrupt) {
         {
             std::lock_guard<std::mutex> lock(Mutex);
             RequestedFlag = true;
+            if (FirstExitCode == 0) {
+                FirstExitCode = 128 + (interrupt ? 2 : 15);  // as a shell reports SIGINT, SIGTERM
+            }
         }
         Changed.notify_all();
         if (OnRequest) {
@@ -76,8 +81,9 @@ struct TTerminationWatcher::TImpl {
             }
             if (fds[0].revents != 0) {
                 char buffer[16];
-                if (::read(SignalPipe[0], buffer, sizeof buffer) > 0) {
-                    Notify();
+                const ssize_t count = ::read(SignalPipe[0], buffer, sizeof buffer);
+                for (ssize_t index = 0; index < count; ++index) {
+                    Notify(buffer[index] == 'i');
                 }
             }
         }
@@ -88,9 +94,9 @@ struct TTerminationWatcher::TImpl {
 #ifdef _WIN32
 namespace {
 std::atomic<TTerminationWatcher::TImpl*> ConsoleWatcher{nullptr};
-BOOL WINAPI OnConsoleControl(DWORD) {
+BOOL WINAPI OnConsoleControl(DWORD type) {
     if (auto* impl = ConsoleWatcher.load()) {
-        impl->Notify();
+        impl->Notify(type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT);
         return TRUE;
     }
     return FALSE;
@@ -150,6 +156,11 @@ void TTerminationWatcher::Wait() {
 bool TTerminationWatcher::Requested() const {
     std::lock_guard<std::mutex> lock(FImpl->Mutex);
     return FImpl->RequestedFlag;
+}
+
+int TTerminationWatcher::ExitCode() const {
+    std::lock_guard<std::mutex> lock(FImpl->Mutex);
+    return FImpl->FirstExitCode;
 }
 
 }  // namespace sejfko

@@ -109,12 +109,12 @@ void TNetFTP::Connect(bool autoLogin) {
 
 void TNetFTP::Login() {
     if (SendCommand("user " + User, {230, 331}) == 331) {
-        SendCommand("pass " + Password, {230});
+        SendCommand("pass " + Password, 230);
     }
 }
 
 void TNetFTP::SendTransferType() {
-    SendCommand(std::string("type ") + (FTransferType == ftBinary ? "I" : "A"), {200});
+    SendCommand(std::string("type ") + (FTransferType == ftBinary ? "I" : "A"), 200);
 }
 
 void TNetFTP::SetTransferType(TNetFTPTransferType value) {
@@ -128,7 +128,12 @@ void TNetFTP::SetTransferType(TNetFTPTransferType value) {
 }
 
 void TNetFTP::Delete(const std::string& name) {
-    SendCommand("DELE " + name, {250});
+    SendCommand("DELE " + name, 250);
+}
+
+void TNetFTP::Rename(const std::string& from, const std::string& to) {
+    SendCommand("RNFR " + from, {350});
+    SendCommand("RNTO " + to, {250});
 }
 
 void TNetFTP::Put(const std::string& localPath, const std::string& remoteName, bool append) {
@@ -170,6 +175,7 @@ void TNetFTP::CopyEventsTo(TNetTCPConnection& channel) const {
     channel.OnWorkBegin = OnWorkBegin;
     channel.OnWorkEnd = OnWorkEnd;
     channel.Timeouts = Timeouts;
+    channel.CancelEvent = CancelEvent;
     channel.RecvBufferSize = RecvBufferSize;
     channel.SendBufferSize = SendBufferSize;
 }
@@ -181,7 +187,7 @@ void TNetFTP::OpenActive(const std::string& command) {
     TNetSimpleServer& listener = *server;
     FDataChannel = std::move(server);
     listener.BeginListen();
-    SendCommand(PortCommandText(listener.ListenIP(), listener.ListenPort()), {200});
+    SendCommand(PortCommandText(listener.ListenIP(), listener.ListenPort()), 200);
     FDataCommandRefused = true;
     SendCommand(command, {125, 150});
     FDataCommandRefused = false;
@@ -190,7 +196,7 @@ void TNetFTP::OpenActive(const std::string& command) {
 }
 
 void TNetFTP::OpenPassive(const std::string& command) {
-    SendCommand("PASV", {227});
+    SendCommand("PASV", 227);
     int port = 0;
     if (!ParsePassiveReply(ReplyLines().back(), port)) {
         throw ENetProtocolReplyError(ReplyCode(), ReplyLines().back());

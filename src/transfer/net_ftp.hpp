@@ -7,8 +7,9 @@
 // "type ", "syst", "nlst "). No QUIT is ever sent: Disconnect closes the connection.
 //
 // One thread uses an object at a time; every call blocks it, bounded by Timeouts. The work
-// events of the client are copied to each data connection when it opens, so a handler sees the
-// progress of uploads and downloads and may throw to stop them. Failures: ENetProtocolReplyError
+// events of the client (and its CancelEvent) are copied to each data connection when it opens, so
+// a handler sees the progress of uploads and downloads and may throw to stop them, and a stop
+// request ends the data connection's waits too. Failures: ENetProtocolReplyError
 // for a refused step (message: the server's line), ENetSocketError, ENetConnClosedGracefully,
 // ENetInvalidReply, EOSError for a local file. A failure during a data transfer leaves the
 // completion reply unread: only Disconnect is safe afterwards.
@@ -42,6 +43,8 @@ public:
     void Login();
     // "DELE " and the name (250).
     void Delete(const std::string& name);
+    // "RNFR " (350), then "RNTO " (250).
+    void Rename(const std::string& from, const std::string& to);
     // Uploads the local file (opened before any command is sent) with "STOR " (or "APPE ").
     void Put(const std::string& localPath, const std::string& remoteName, bool append = false);
     // Downloads with "RETR " into `localPath`, which appears (or is replaced) only when the

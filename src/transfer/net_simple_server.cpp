@@ -39,7 +39,8 @@ void TNetSimpleServer::AcceptConnection(const std::string& expectedPeerIP) {
     } closeListener{*this};
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeouts.Accept);
-    // Waits in short slices so that an abort is seen soon; the whole wait stays bounded.
+    // Waits in short slices so that an Abort from this thread's own handlers is seen soon (a stop
+    // from another thread, CancelEvent, ends the wait itself); the whole wait stays bounded.
     const int slice = AcceptWait > 0 ? AcceptWait : Timeouts.AcceptPoll;
     for (;;) {
         if (FAbortRequested) {
@@ -51,7 +52,7 @@ void TNetSimpleServer::AcceptConnection(const std::string& expectedPeerIP) {
         if (left <= 0) {
             throw ENetSocketError(WsaTimedOut);
         }
-        if (!FListener.Readable(static_cast<int>(std::min<int64_t>(left, slice)))) {
+        if (!FListener.Readable(static_cast<int>(std::min<int64_t>(left, slice)), CancelEvent)) {
             continue;
         }
         FSocket.Accept(FListener.Handle());

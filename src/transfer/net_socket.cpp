@@ -28,8 +28,8 @@ void TNetSocketHandle::Bind() {
     TNetStack::CheckForSocketError(SocketLocalAddress(FHandle, IP, Port));
 }
 
-int TNetSocketHandle::Connect(int timeoutMs) {
-    int result = SocketConnect(FHandle, PeerIP, PeerPort, timeoutMs);
+int TNetSocketHandle::Connect(int timeoutMs, const TCancelEvent* cancel) {
+    int result = SocketConnect(FHandle, PeerIP, PeerPort, timeoutMs, cancel);
     if (result == 0) {
         ReadAddresses();
     }
@@ -51,11 +51,20 @@ void TNetSocketHandle::Accept(TSocket listener) {
     ReadAddresses();
 }
 
-bool TNetSocketHandle::Readable(int timeoutMs) {
+bool TNetSocketHandle::Readable(int timeoutMs, const TCancelEvent* cancel) {
     if (!FAllocated) {
         throw ENetConnClosedGracefully();
     }
-    int result = SocketWaitReadable(FHandle, timeoutMs);
+    int result = SocketWaitReadable(FHandle, timeoutMs, cancel);
+    TNetStack::CheckForSocketError(result);
+    return result > 0;
+}
+
+bool TNetSocketHandle::Writable(int timeoutMs, const TCancelEvent* cancel) {
+    if (!FAllocated) {
+        throw ENetConnClosedGracefully();
+    }
+    int result = SocketWaitWritable(FHandle, timeoutMs, cancel);
     TNetStack::CheckForSocketError(result);
     return result > 0;
 }
@@ -72,8 +81,8 @@ void TNetSocketHandle::SetNoDelay(bool on) {
     TNetStack::CheckForSocketError(SocketSetNoDelay(FHandle, on));
 }
 
-void TNetSocketHandle::SetSendTimeout(int timeoutMs) {
-    TNetStack::CheckForSocketError(SocketSetSendTimeout(FHandle, timeoutMs));
+int64_t TNetSocketHandle::Unacknowledged() const {
+    return FAllocated ? SocketUnacknowledged(FHandle) : -1;
 }
 
 void TNetSocketHandle::CloseSocket() {

@@ -45,7 +45,7 @@ bool TNetStack::IsIP(const std::string& text) {
     return ParseDotted(text, parts);
 }
 
-std::string TNetStack::ResolveHost(const std::string& host) {
+std::string TNetStack::ResolveHost(const std::string& host, const TCancelEvent* cancel) {
     std::string upper = host;
     for (char& c : upper) {
         c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
@@ -59,7 +59,7 @@ std::string TNetStack::ResolveHost(const std::string& host) {
                std::to_string(parts[2]) + "." + std::to_string(parts[3]);
     }
     std::string ip;
-    int error = ResolveHostAddress(host, ip);
+    int error = ResolveHostAddress(host, ip, cancel);
     if (error != 0) {
         RaiseSocketError(error);
     }

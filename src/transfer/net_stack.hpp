@@ -8,12 +8,15 @@
 
 namespace sejfko {
 
+class TCancelEvent;
+
 class TNetStack {
 public:
     // "LOCALHOST" in any case gives "127.0.0.1"; a dotted address is returned as it reads
     // (leading zeros dropped); anything else is looked up and the first IPv4 address returned.
-    // A failed lookup raises ENetSocketError with the resolver's number (11001 host not found).
-    static std::string ResolveHost(const std::string& host);
+    // A failed lookup raises ENetSocketError with the resolver's number (11001 host not found),
+    // a lookup ended by `cancel` 10004.
+    static std::string ResolveHost(const std::string& host, const TCancelEvent* cancel = nullptr);
     // Four parts split at ".", the last being the whole rest, each a decimal number 0 to 255
     // written with one to three digits.
     static bool IsIP(const std::string& text);

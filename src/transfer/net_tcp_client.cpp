@@ -24,13 +24,13 @@ void TNetTCPClient::Connect() {
         if (!TNetStack::IsIP(Host)) {
             DoStatus(hsResolving, Host);
         }
-        FSocket.PeerIP = TNetStack::ResolveHost(Host);
+        FSocket.PeerIP = TNetStack::ResolveHost(Host, CancelEvent);
         FSocket.PeerPort = Port;
         if (!UseNagle) {
             FSocket.SetNoDelay(true);
         }
         DoStatus(hsConnecting, FSocket.PeerIP);
-        TNetStack::CheckForSocketError(FSocket.Connect(Timeouts.Connect));
+        TNetStack::CheckForSocketError(FSocket.Connect(Timeouts.Connect, CancelEvent));
         PrepareSocket();
     } catch (...) {
         try {

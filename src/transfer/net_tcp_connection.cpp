@@ -64,6 +64,8 @@ int ReplyCodeOf(const std::string& line) {
 
 constexpr std::size_t MaxReplyLines = 10000;
 constexpr std::size_t ChunksPerRead = 16;
+// How often a send that waits for room looks whether the peer acknowledged data meanwhile.
+constexpr int64_t AcknowledgementCheckMs = 200;
 
 }  // namespace
 
@@ -183,7 +185,7 @@ std::size_t TNetTCPConnection::ReadFromSocket(bool raise, int timeoutMs, std::st
     if (!FSocket.HandleAllocated()) {
         return 0;
     }
-    if (!FSocket.Readable(timeoutMs)) {
+    if (!FSocket.Readable(timeoutMs, CancelEvent)) {
         FReadTimedOut = true;
         return 0;
     }
@@ -206,6 +208,9 @@ std::size_t TNetTCPConnection::ReadFromSocket(bool raise, int timeoutMs, std::st
         }
     }
     const auto count = static_cast<std::size_t>(received);
+    if (count > 0) {
+        FProgressMs = SteadyMs();
+    }
     if (ASCIIFilter) {
         for (std::size_t index = 0; index < count; ++index) {
             buffer[index] = static_cast<char>(static_cast<unsigned char>(buffer[index]) % 128);
@@ -300,8 +305,14 @@ void TNetTCPConnection::WriteBuffer(const void* data, std::size_t size) {
             throw ENetConnClosedGracefully();
         }
         std::ptrdiff_t sent = FSocket.Send(next, size);
+        if (sent < 0 && LastSocketError() == WsaWouldBlock) {
+            WaitUntilWritable();
+            continue;
+        }
         if (sent == 0) {
             FClosedGracefully = true;
+        } else if (sent > 0) {
+            FProgressMs = SteadyMs();
         }
         if (sent < 0) {
             const int error = LastSocketError();
@@ -314,6 +325,30 @@ void TNetTCPConnection::WriteBuffer(const void* data, std::size_t size) {
         DoWork(wmWrite, sent);
         next += sent;
         size -= static_cast<std::size_t>(sent);
+    }
+}
+
+// The wait is sliced so that the peer's acknowledgements are seen while the socket stays full: a
+// slow link that drains a large send buffer is alive, a reader that stopped is not.
+void TNetTCPConnection::WaitUntilWritable() {
+    int64_t unacknowledged = FSocket.Unacknowledged();
+    for (;;) {
+        int wait = -1;
+        if (Timeouts.Data > 0) {
+            const int64_t left = FProgressMs + Timeouts.Data - SteadyMs();
+            if (left <= 0) {
+                throw ENetSocketError(WsaTimedOut);
+            }
+            wait = static_cast<int>(std::min<int64_t>(left, AcknowledgementCheckMs));
+        }
+        if (FSocket.Writable(wait, CancelEvent)) {
+            return;
+        }
+        const int64_t now = FSocket.Unacknowledged();
+        if (now >= 0 && unacknowledged >= 0 && now < unacknowledged) {
+            FProgressMs = SteadyMs();
+        }
+        unacknowledged = now;
     }
 }
 
@@ -405,9 +440,7 @@ void TNetTCPConnection::ReceiveStream(TNetSink& sink, int64_t byteCount, bool un
 }
 
 void TNetTCPConnection::PrepareSocket() {
-    if (Timeouts.Data > 0) {
-        FSocket.SetSendTimeout(Timeouts.Data);
-    }
+    FProgressMs = SteadyMs();
 }
 
 }  // namespace sejfko

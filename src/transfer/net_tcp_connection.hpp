@@ -5,7 +5,8 @@
 // raises ENetSocketError 10060 "Connection timed out."). What a peer sends is bounded too: a
 // line over MaxLineLength, a reply over MaxReplyBytes (blank lines included) or a reply line
 // holding a NUL byte raises ENetInvalidReply, so a hostile server can neither exhaust memory nor
-// keep a reply going for ever.
+// keep a reply going for ever. Once `CancelEvent` is set, every wait ends at once with
+// ENetSocketError 10004 "Interrupted system call.", whatever its limit.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,8 @@
 
 namespace sejfko {
 
+class TCancelEvent;
+
 // The text without leading and trailing bytes 0..32 (how replies and commands are trimmed).
 std::string TrimControls(const std::string& text);
 
@@ -30,7 +33,10 @@ struct TNetTimeouts {
     int Completion = 300000;  // the completion reply after an upload (servers may flush first)
     int Accept = 30000;       // the server's data connection in active mode
     int AcceptPoll = 250;     // pause between checks for an abort while accepting
-    int Data = 60000;         // the data connection without any progress
+    // The connection without any progress: no byte received, taken by the socket or
+    // acknowledged by the peer, counted across calls (a trickle of partial sends does not
+    // restart it).
+    int Data = 60000;
 };
 
 // The limits new connections start with; tests set short ones. Thread-safe.
@@ -106,10 +112,12 @@ public:
     int32_t SendBufferSize = 32768;
     bool ASCIIFilter = false;
     TNetTimeouts Timeouts;
+    // The stop request that ends every wait of this connection (none: waits end by their limits).
+    const TCancelEvent* CancelEvent = nullptr;
     std::function<void(TNetTCPConnection* Sender)> OnDisconnected;
 
 protected:
-    // A socket just connected or accepted gets the send time limit.
+    // A socket just connected or accepted starts the inactivity clock.
     void PrepareSocket();
 
     TNetSocketHandle FSocket;
@@ -118,6 +126,9 @@ protected:
 
 private:
     [[noreturn]] void RaiseReplyError();
+    // Waits until the socket takes data again; ENetSocketError 10060 when Timeouts.Data passes
+    // without progress.
+    void WaitUntilWritable();
     // Where a reply line ends; raises ENetInvalidReply when the buffer already holds more than a
     // line may have.
     std::size_t FindTerminator(char terminator) const;
@@ -128,6 +139,7 @@ private:
     bool FReadLnTimedOut = false;
     bool FReadTimedOut = false;
     std::size_t FReplyBytes = 0;  // bytes consumed by the reply being read
+    int64_t FProgressMs = 0;      // steady clock of the last progress on the connection
 };
 
 }  // namespace sejfko

@@ -2,7 +2,9 @@
 // copy, counts it, and prunes the server to "Backup count". Runs on the worker thread (or a
 // command-line process's main thread); blocks it for the upload, bounded by the client's time
 // limits. A terminate request is seen at fixed points and on every progress event of the
-// upload, where TransferWork raises "Terminate transfer" to stop it.
+// upload, where TransferWork raises "Terminate transfer" to stop it; every network wait watches
+// the request too (the worker's terminate event), so a silent or stalled server ends the call
+// within moments of it.
 
 #include "transfer/transfer_backup.hpp"
 
@@ -31,6 +33,32 @@
 namespace sejfko {
 
 namespace {
+
+// Refusals are expected here: usually there is no such file. Other failures (the connection
+// lost or out of step after a time-out) fail the steps that follow as they should.
+void DeleteIfThere(TNetFTP& ftp, const std::string& name) {
+    try {
+        ftp.Delete(name);
+    } catch (const ENetProtocolReplyError&) {
+    }
+}
+
+// The archive travels under a hidden temporary name and takes its own only when whole, so a
+// lost connection or a killed process never leaves a torn archive that a restore would trust.
+// The temporary name is fixed per archive: the next attempt, which sends the same archive,
+// removes what a broken one left. A server that cannot rename gets a plain upload.
+void SendArchive(TNetFTP& ftp, const std::string& localPath, const std::string& name) {
+    const std::string partial = "." + name + ".part";
+    DeleteIfThere(ftp, partial);
+    ftp.Put(localPath, partial, false);
+    DeleteIfThere(ftp, name);
+    try {
+        ftp.Rename(partial, name);
+    } catch (const ENetProtocolReplyError&) {
+        DeleteIfThere(ftp, partial);
+        ftp.Put(localPath, name, false);
+    }
+}
 
 std::mutex ErrorLock;
 std::string ErrorText;
@@ -154,6 +182,7 @@ bool TBackupThread::TransferBackup() {
         ftp->User = Options.RemoteUser();
         ftp->Password = Options.RemotePassword();
         ftp->Passive = Options.PassiveMode() != 0;
+        ftp->CancelEvent = &FTerminateEvent;
         ftp->OnWork = [this](TNetComponent* s, TWorkMode m, int64_t c) { TransferWork(s, m, c); };
         ftp->OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t c) {
             TransferWorkBegin(s, m, c);
@@ -166,7 +195,9 @@ bool TBackupThread::TransferBackup() {
             ftp->Connect(true);
         } catch (...) {
             // Unreachable or refusing servers are tried again later without bothering the user.
-            SetErrorText(TextOf(std::current_exception()));
+            if (!Terminated()) {
+                SetErrorText(TextOf(std::current_exception()));
+            }
             return false;
         }
         PostStatus(bsTransferStarted);
@@ -175,13 +206,7 @@ bool TBackupThread::TransferBackup() {
                 ftp->Disconnect();
                 return false;
             }
-            try {
-                ftp->Delete(name);
-            } catch (const ENetProtocolReplyError&) {
-                // Usually there is no such file yet. Other failures (the connection lost or
-                // out of step after a time-out) fail the steps that follow as they should.
-            }
-            ftp->Put(IncludeTrailingPathDelimiter(directory) + name, name, false);
+            SendArchive(*ftp, IncludeTrailingPathDelimiter(directory) + name, name);
             int deleteError = 0;
             const bool deleted =
                 DeleteFile(IncludeTrailingPathDelimiter(directory) + name, &deleteError);

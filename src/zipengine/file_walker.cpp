@@ -85,6 +85,10 @@ bool WildMatch(std::string_view pattern, std::string_view name) {
 TFileWalker::TFileWalker(TWalkOptions options) : FOptions(std::move(options)) {}
 
 void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal) {
+    // A spec is an entry too: a run may name a million files exactly.
+    if (FOptions.OnEntry) {
+        FOptions.OnEntry();
+    }
     const std::string root = rootDir != nullptr ? rootDir : "";
     const std::string_view base = BaseName(spec);
     if (!literal && HasWildcard(base)) {
@@ -133,6 +137,9 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
     closedir(handle);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
+        if (FOptions.OnEntry) {
+            FOptions.OnEntry();
+        }
         const std::string path = Join(dir, name);
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +32,9 @@ struct TWalkOptions {
     // The archive being written, never taken in (it may sit inside the tree).
     dev_t SkipDevice = 0;
     ino_t SkipInode = 0;
+    // Called for every spec and every directory entry looked at; may throw to end the walk (a tree
+    // the size of a whole disk takes minutes).
+    std::function<void()> OnEntry;
 };
 
 class TFileWalker {

@@ -26,6 +26,8 @@ constexpr int32_t RESULT_WRITE = -2;
 constexpr int32_t RESULT_STOPPED = -3;
 // Enough files ahead of the writer to keep every thread busy; more only holds memory.
 constexpr size_t MAX_JOBS = 64;
+// Entries of the walk between two keep-alive callbacks.
+constexpr uint32_t WalkTickEntries = 256;
 
 // How many pieces a large file of `size` bytes is cut into (at least one).
 size_t PieceCount(uint64_t size) {
@@ -138,6 +140,12 @@ int32_t TZipBatch::Run() {
                 options.Excludes.emplace_back(FCommand.Excludes[i]);
             }
         }
+        // The caller hears from the walk now and then, so that it can stop it.
+        options.OnEntry = [this, seen = uint32_t{0}]() mutable {
+            if (++seen % WalkTickEntries == 0) {
+                Notify(zacTick, 0, 0, "");
+            }
+        };
         TFileWalker walker(std::move(options));
         for (int32_t i = 0; i < FCommand.ArgCount; ++i) {
             const TZipSpec& spec = FCommand.Specs[i];

@@ -126,7 +126,8 @@ typedef struct TZipCommand {
 
 /* Writes the archive named by the command. Returns the number of files added (0 or more), or a
  * negative value for a fatal failure. Blocks until the batch is done.
- * Callbacks: zacSize once, then per file in archive order zacItem (Text = the file's path as
+ * Callbacks: zacTick every 256 entries (specs and directory entries) while the files are being
+ * found (a -1 answer stops the walk too), zacSize once, then per file in archive order zacItem (Text = the file's path as
  * found, Size = its size), zacProgress reports adding up to that size, and zacMessage with
  * zecSkipped (Text = the path) when the file could not be read (it is then not in the archive);
  * zacEndOfBatch last, after the archive is complete. A -1 answer to any callback, zacEndOfBatch

@@ -82,6 +82,19 @@ TEST(ArchiveSpace, SelectionSizeWalksTreesAndIgnoresWhatIsMissing) {
     EXPECT_EQ(SelectionSize({dir / "tree", dir / "single.txt", dir / "missing"}), 3127);
     EXPECT_EQ(SelectionSize({dir / "tree/", dir / "tree"}), 2 * 3120);
     EXPECT_EQ(SelectionSize({}), 0);
+
+    // Asked once per selection entry and once per directory entry; a stop ends the walk there.
+    int asked = 0;
+    int stopAt = 0;
+    const TQueryAbort query = [&](bool& abort) { abort = ++asked == stopAt; };
+    const std::vector<std::string> selection = {dir / "tree", dir / "single.txt", dir / "missing"};
+    EXPECT_EQ(SelectionSize(selection, query), 3127);
+    EXPECT_EQ(asked, 8);
+    for (stopAt = 1; stopAt <= 8; ++stopAt) {
+        asked = 0;
+        EXPECT_EQ(SelectionSize(selection, query), -1) << stopAt;
+        EXPECT_EQ(asked, stopAt);
+    }
 }
 
 TEST(ArchiveSpace, ByteCountsGroupThousands) {

@@ -408,3 +408,61 @@ TEST_F(BackupRunTest, TwoProcessesCannotRunOnTheSameDataDirectory) {
 
 }  // namespace
 }  // namespace sejfko
+
+namespace sejfko {
+namespace {
+
+// A complete run first measures its selection (for a selection naming "/" that walks the whole
+// disk): a terminate request during that walk ends it at its next entry, and the run with it.
+TEST_F(BackupRunTest, TerminateRequestEndsTheSizeWalkAtItsNextEntry) {
+    Options.SetBackupKind(bkFull);
+    for (int d = 0; d < 40; ++d) {
+        Source("d" + std::to_string(d) + "/f.txt", "x");
+    }
+    TBackupThread worker;  // never started: the run happens on this thread, as the CLI's does
+    int listings = 0;
+    int afterRequest = 0;
+    TScopedFault watch([&](TFileOperation operation, const std::string& path) {
+        if (operation == TFileOperation::ListDirectory && path.rfind(Dir / "src/d", 0) == 0) {
+            afterRequest += worker.Terminated() ? 1 : 0;
+            if (++listings == 3) {
+                worker.Terminate();
+            }
+        }
+        return 0;
+    });
+    worker.RunBackup();
+    EXPECT_EQ(listings, 3);
+    EXPECT_EQ(afterRequest, 0);
+    EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 0);
+    EXPECT_EQ(Archives(), Names{});
+    EXPECT_EQ(Options.LastRun(), NeverMarker);
+    EXPECT_FALSE(worker.BackupRunning.load());
+}
+
+// The checksums of an incremental run read every file whole: a terminate request while a large
+// one is read ends the reading at its next chunk.
+TEST_F(BackupRunTest, TerminateRequestEndsAChecksumAtItsNextChunk) {
+    Options.SetBackupKind(bkIncWeek);
+    const std::string big = Source("big.bin", std::string(8 << 20, 'b'));
+    TBackupThread worker;
+    int reads = 0;
+    int afterRequest = 0;
+    TScopedFault watch([&](TFileOperation operation, const std::string& path) {
+        if (operation == TFileOperation::Read && path == big) {
+            afterRequest += worker.Terminated() ? 1 : 0;
+            if (++reads == 2) {
+                worker.Terminate();
+            }
+        }
+        return 0;
+    });
+    worker.RunBackup();
+    EXPECT_EQ(reads, 2);
+    EXPECT_EQ(afterRequest, 0);
+    EXPECT_EQ(Archives(), Names{});
+    EXPECT_FALSE(FileExists(Dir / "data/IncSelect.ini"));
+}
+
+}  // namespace
+}  // namespace sejfko

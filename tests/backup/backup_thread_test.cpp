@@ -204,6 +204,40 @@ TEST_F(WorkerTest, MissingSelectionFileIsReportedAndTheNextSlotPlanned) {
     EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
 }
 
+// The options dialog brackets the question for the file with a pause: planned afterwards from
+// "Last run" (the never-marker) the run would fail again at once, for ever. While the file is
+// still missing the worker keeps the next slot; once it can be read, it runs at once.
+TEST_F(WorkerTest, MissingSelectionWaitsForTheNextSlotAfterAPauseUntilTheFileIsBack) {
+    Options.SetFileChoose("selection.txt");
+    Options.SetLastRun(Monday2000);
+    auto owned = std::make_unique<TSteppedThread>();
+    TSteppedThread* thread = owned.get();
+    thread->SetFreeRunning(true);
+    BackupThread = std::move(owned);
+    thread->Resume();
+    ASSERT_TRUE(Sink.WaitForStatus(bsIdle, 2));
+    ASSERT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
+
+    for (int round = 0; round < 2; ++round) {
+        SuspendBackupThread();
+        const int idle = Sink.Count(WM_BACKUP_STATUS, bsIdle);
+        ResumeBackupThread();
+        ASSERT_TRUE(Sink.WaitForStatus(bsIdle, idle + 1));
+        ASSERT_TRUE(thread->WaitForPasses(thread->Passes() + 3));
+        EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
+        EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunStarted), 1);
+        EXPECT_NEAR(thread->NextRun.load(), EncodeDateTime(2024, 1, 10, 20, 0, 0), 1e-6);
+    }
+
+    Dir.WriteFile("src/a.txt", "a");
+    Dir.WriteFile("data/selection.txt", Dir / "src" + "\n");
+    SuspendBackupThread();
+    ResumeBackupThread();
+    ASSERT_TRUE(Sink.WaitForStatus(bsRunFinished));
+    EXPECT_EQ(Sink.Count(WM_SELECTION_MISSING), 1);
+    EXPECT_NEAR(Options.LastRun(), TuesdayRun, 1e-9);
+}
+
 TEST_F(WorkerTest, ExceptionInARunIsShownAndTheLoopGoesOn) {
     PrepareIncrementalRun();
     // The private directory exists; nothing can be created in it.

@@ -82,6 +82,27 @@ TEST_F(ApplyExclusionsTest, ExpandsLevelByLevelAndAppendsChildrenAtTheEnd) {
               (TStringList{Data("a.txt"), Data("Sub/s.txt")}));
 }
 
+TEST_F(ApplyExclusionsTest, DirectoryExcludedAfterAnExclusionBelowItKeepsNothingOfIt) {
+    // The first exclusion has already replaced Sub/ by its entries: the second must still leave
+    // out everything below Sub/, whatever order the lines of the selection file have.
+    const TStringList expected{Data(".hidden"), Data("Temp/"), Data("a.txt")};
+    EXPECT_EQ(Apply({Data()}, {Data("Sub/Deep/"), Data("Sub/")}), expected);
+    EXPECT_EQ(Apply({Data()}, {Data("Sub/"), Data("Sub/Deep/")}), expected);
+    // Listed as well, the excluded directory itself goes whole in either order.
+    EXPECT_EQ(Apply({Data(), Data("Sub/")}, {Data("Sub/Deep/"), Data("Sub/")}), expected);
+    EXPECT_EQ(Apply({Data(), Data("Sub/")}, {Data("Sub/"), Data("Sub/Deep/")}), expected);
+}
+
+TEST_F(ApplyExclusionsTest, EntryListedInsideAnExcludedDirectoryStaysWithItsExpansion) {
+    // As it always did: a path the user lists inside an excluded directory is backed up, and so
+    // is what an exclusion below it leaves of it, whatever the order of the lines.
+    const TStringList expected{Data("Sub/s.txt")};
+    EXPECT_EQ(Apply({Data("Sub")}, {Data(), Data("Sub/Deep/")}), expected);
+    EXPECT_EQ(Apply({Data("Sub")}, {Data("Sub/Deep/"), Data()}), expected);
+    EXPECT_EQ(Apply({Data(), Data("Sub/s.txt")}, {Data("Sub/Deep/"), Data("Sub/")}),
+              (TStringList{Data("Sub/s.txt"), Data(".hidden"), Data("Temp/"), Data("a.txt")}));
+}
+
 TEST_F(ApplyExclusionsTest, ChildAlreadyIncludedIsNotAddedTwice) {
     EXPECT_EQ(Apply({Data("a.txt"), Data()}, {Data("Temp/")}),
               (TStringList{Data("a.txt"), Data(".hidden"), Data("Sub/")}));
@@ -106,16 +127,30 @@ TEST_F(ApplyExclusionsTest, SymlinkToADirectoryIsNotExpandedInto) {
 }
 
 // The algorithm as plainly written: a new scan from the start after each replaced directory and
-// a scan of the whole list per child. The implementation must give the same lists.
+// a scan of the whole list per child; an entry the expansion added below an excluded directory
+// goes as well, unless the listed entry it came from lies below that directory itself. The
+// implementation must give the same lists.
 TStringList ReferenceExclusions(TStringList include, const TStringList& exclude) {
+    const auto below = [](const std::string& path, const std::string& e) {
+        return e.back() == '/' && path.size() > e.size() && path.starts_with(e);
+    };
+    std::vector<std::string> origin = include;  // per entry: the listed entry it came from
+    const auto erase = [&](std::size_t i) {
+        include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
+        origin.erase(origin.begin() + static_cast<std::ptrdiff_t>(i));
+    };
     for (const std::string& e : exclude) {
         std::size_t i = 0;
         while (i < include.size()) {
             const std::string s = include[i];
             if (e.find(s) == std::string::npos) {
-                ++i;
+                if (below(s, e) && !below(origin[i], e)) {
+                    erase(i);
+                } else {
+                    ++i;
+                }
             } else if (s == e) {
-                include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
+                erase(i);
             } else if (GetFileStatus(s).Kind == TEntryKind::Regular) {
                 ++i;
             } else {
@@ -129,11 +164,12 @@ TStringList ReferenceExclusions(TStringList include, const TStringList& exclude)
                         }
                         if (std::find(include.begin(), include.end(), child) == include.end()) {
                             include.push_back(child);
+                            origin.push_back(origin[i]);
                             added = true;
                         }
                     }
                 }
-                include.erase(include.begin() + static_cast<std::ptrdiff_t>(i));
+                erase(i);
                 if (added) {
                     i = 0;
                 }

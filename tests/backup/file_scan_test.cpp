@@ -170,10 +170,27 @@ TEST(FileCrc32Test, LargeFileEqualsChainedBufferChecksum) {
     TTempDir dir;
     uint32_t crc = 0;
     uint16_t error = 1;
-    FileCrc32(dir.WriteFile("big", content), crc, error);
+    const std::string path = dir.WriteFile("big", content);
+    FileCrc32(path, crc, error);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(crc, chained);
     EXPECT_EQ(Crc32(0, content.data(), content.size()), chained);
+
+    // A file of many gigabytes must not keep a stop waiting: the query is asked per chunk, and a
+    // stop reads as a file that could not be read.
+    int asked = 0;
+    int stopAt = 0;
+    const TQueryAbort query = [&](bool& abort) { abort = ++asked == stopAt; };
+    FileCrc32(path, crc, error, query);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(crc, chained);
+    EXPECT_GE(asked, 12);  // at least one per 256 KiB
+    stopAt = 2;
+    asked = 0;
+    FileCrc32(path, crc, error, query);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(error, 1);
+    EXPECT_EQ(crc, 0u);
 }
 
 TEST(FileCrc32Test, UnreadableGivesErrorOne) {

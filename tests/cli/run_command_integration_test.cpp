@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -66,6 +67,38 @@ TEST_F(RunCommand, IncrementalRunWithNothingChangedSucceedsWithoutArchive) {
     EXPECT_EQ(second.Code, 0) << second.Err;
     EXPECT_NE(second.Out.find("nic nezměnilo"), std::string::npos) << second.Out;
     EXPECT_EQ(test::EntryNames(Dir / "out").size(), 1u);
+}
+
+// Every kind of run leaves one record; `log` shows them in order, `--json` as stored.
+TEST_F(RunCommand, LogShowsEveryRunAndRestore) {
+    Config("Backup kind", "1");
+    Select(Dir / "tree" + "\n");
+    ASSERT_EQ(Run().Code, 0);  // complete
+    ASSERT_EQ(Run().Code, 0);  // nothing changed
+    Dir.WriteFile("tree/c.txt", "new\n");
+    ASSERT_EQ(Run().Code, 0);  // incremental
+    Config("Local directory", Dir.WriteFile("blocker", "a file") + "/out");
+    Dir.WriteFile("tree/d.txt", "another new file\n");
+    ASSERT_EQ(Run().Code, 1);  // failed
+    const test::TCliRun restore =
+        test::RunCliWith({"--config-dir", Dir / "cfg", "restore", "--to", Dir / "r", Dir / "out"});
+    ASSERT_EQ(restore.Code, 0) << restore.Out << restore.Err;
+    const test::TCliRun log = test::RunCliWith({"--config-dir", Dir / "cfg", "log"});
+    ASSERT_EQ(log.Code, 0) << log.Err;
+    std::vector<std::string> kinds;
+    for (const char* kind : {"úplná", "beze změn", "přírůstková", "CHYBA", "obnova"}) {
+        const std::size_t at = log.Out.find(kind);
+        EXPECT_NE(at, std::string::npos) << kind << "\n" << log.Out;
+        kinds.push_back(std::to_string(at));
+    }
+    EXPECT_LT(log.Out.find("úplná"), log.Out.find("beze změn"));
+    EXPECT_LT(log.Out.find("přírůstková"), log.Out.find("obnova"));
+    const test::TCliRun json =
+        test::RunCliWith({"--config-dir", Dir / "cfg", "log", "--last", "2", "--json"});
+    ASSERT_EQ(json.Code, 0);
+    EXPECT_EQ(std::count(json.Out.begin(), json.Out.end(), '\n'), 2);
+    EXPECT_NE(json.Out.find("\"kind\":\"restore\""), std::string::npos) << json.Out;
+    EXPECT_EQ(test::RunCliWith({"--config-dir", Dir / "cfg", "log", "--last", "x"}).Code, 2);
 }
 
 TEST_F(RunCommand, RefusesWithoutUsableSelection) {

@@ -6,10 +6,12 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSystemTrayIcon>
 #include <filesystem>
 #include <thread>
 
 #include "archive/backup_job.hpp"
+#include "backup/backup_thread.hpp"
 #include "gui/gui_message_sink.hpp"
 #include "gui/gui_test_support.hpp"
 #include "gui/options_dialog.hpp"
@@ -107,6 +109,9 @@ TEST_F(MainWindowTest, TransferCodesShowTheirTextsAndIdleEndsTheAnimation) {
     EXPECT_EQ(State(), "Přenos je dokončen");
     EXPECT_EQ(Window.TrayIcon->LastBalloon().Text, "Přenos je dokončen");
 
+    // The plan lies ahead of the present (a plan already past is shown as the present).
+    TManualClock clock(EncodeDateTime(2026, 4, 9, 8, 0, 0));
+    TScopedClock installed(clock);
     Worker.Next = EncodeDateTime(2026, 4, 9, 20, 5, 0);
     Status(bsIdle);
     EXPECT_FALSE(Window.TrayIcon->CycleIcons());
@@ -370,6 +375,74 @@ TEST_F(MainWindowTest, ShowRequestShowsTheWindow) {
     Window.HandleMessage(WM_SHOW_MAIN_WINDOW, 0, 0);
     EXPECT_TRUE(Window.isVisible());
     EXPECT_FALSE(Window.isMinimized());
+}
+
+// Tray hosts of current desktops (StatusNotifierItem) report a single activation only.
+TEST_F(MainWindowTest, SingleOrDoubleClickOnTheIconShowsTheWindow) {
+    auto* icon = Window.TrayIcon->findChild<QSystemTrayIcon*>();
+    ASSERT_NE(icon, nullptr);
+    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+        Window.hide();
+        emit icon->activated(reason);
+        EXPECT_TRUE(Window.isVisible()) << reason;
+    }
+    Window.hide();
+    emit icon->activated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(Window.isVisible());
+}
+
+// After a run that did not succeed the plan is the never-marker plus the interval: no text may
+// show that date, nor any other moment already past.
+TEST_F(MainWindowTest, NextBackupIsNeverShownBeforeThePresent) {
+    const TDateTime now = EncodeDateTime(2026, 4, 9, 14, 30, 0);
+    TManualClock clock(now);
+    TScopedClock installed(clock);
+    Options.SetLastRun(NeverMarker);
+    Window.HandleMessage(WM_LAST_RUN_CHANGED, 0, 0);
+    const auto shown = [](TDateTime value) {
+        return "Další zálohování " + QString::fromStdString(UserLocale().FormatDisplay(value));
+    };
+    struct TCase {
+        TDateTime Next;
+        QString Expected;
+    };
+    const TCase cases[] = {
+        {NeverMarker + 1.0, shown(now)},          // failed run, interval 1
+        {NeverMarker + 7.0 + 0.875, shown(now)},  // failed run, weekly at 21:00
+        {now - 0.25, shown(now)},                 // a slot missed while the program was off
+        {now, shown(now)},
+        {now + 0.25, shown(now + 0.25)},  // a real plan stays as it is
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Next);
+        Worker.Next = c.Next;
+        Status(bsIdle);
+        EXPECT_EQ(State(), c.Expected);
+        EXPECT_EQ(Window.TrayIcon->ToolTip(), c.Expected);
+        for (const QString& text :
+             {State(), Window.TrayIcon->ToolTip(), Window.LblLastRun->text()}) {
+            EXPECT_FALSE(text.contains("1900")) << text.toStdString();
+        }
+    }
+}
+
+// The session manager's question (a checkpoint, or a logout that may still be cancelled) ends
+// nothing; the close by the system that follows a real end goes through without a question.
+TEST_F(MainWindowTest, TheSessionQuestionEndsNothingTheSystemsCloseEndsWithoutAQuestion) {
+    bool closed = false;
+    QObject::connect(&Window, &TFoMain::Closed, [&] { closed = true; });
+    Worker.Backup = true;
+    Window.QueryEndSession();
+    QApplication::processEvents();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(Worker.Running);
+    EXPECT_EQ(Worker.Stops, 0);
+    EXPECT_TRUE(Window.SessionEnding());
+
+    Window.close();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(Prompts.Confirmations.empty());
+    EXPECT_EQ(Worker.Stops, 1);
 }
 
 }  // namespace

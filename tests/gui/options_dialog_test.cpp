@@ -12,11 +12,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QToolButton>
 #include <cerrno>
 #include <filesystem>
+#include <map>
 
+#include "gui/autostart.hpp"
 #include "gui/gui_test_support.hpp"
 #include "platform/fault_injection.hpp"
 
@@ -67,6 +70,7 @@ TEST_F(OptionsDialogTest, LoadsEveryOptionAndOffersOkButNotApply) {
     EXPECT_EQ(dialog.EdHost->text(), "ftp.example.org:2121");
     EXPECT_EQ(dialog.EdPassword->text(), "tajné");
     EXPECT_EQ(dialog.EdPassword->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog.EdPassword->displayText(), "*****");  // one "*" per character
     EXPECT_TRUE(dialog.CBPassive->isChecked());
     EXPECT_EQ(dialog.SEdBackupCount->value(), 12);
     EXPECT_TRUE(dialog.AcOk->isEnabled());
@@ -385,6 +389,137 @@ TEST_F(OptionsDialogTest, EnterMovesTheFocusInsteadOfPressingOk) {
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_FALSE(dialog.Applied());
     dialog.reject();
+}
+
+// Alt+letter reaches one control only. The two buttons' texts "&Apply" and "&Adresářová cesta:"
+// are given and share "a"; every other accelerator is unique.
+TEST_F(OptionsDialogTest, NoTwoControlsShareAnAccelerator) {
+    TDiOptions dialog(Worker);
+    std::map<QChar, QStringList> owners;
+    const auto note = [&owners](const QString& text) {
+        for (qsizetype at = text.indexOf('&'); at >= 0 && at + 1 < text.size();
+             at = text.indexOf('&', at + 2)) {
+            if (text.at(at + 1) != '&') {
+                owners[text.at(at + 1).toLower()] << text;
+                return;
+            }
+        }
+    };
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        note(label->text());
+    }
+    for (const QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        note(button->text());
+    }
+    EXPECT_EQ(owners['a'], (QStringList{"&Adresářová cesta:", "&Apply"}));
+    owners.erase('a');
+    for (const auto& [letter, texts] : owners) {
+        EXPECT_EQ(texts.size(), 1)
+            << QString(letter).toStdString() << ": " << texts.join(", ").toStdString();
+    }
+    EXPECT_EQ(dialog.CBAutostart->text(), "Spouštět př&i přihlášení");
+    EXPECT_EQ(owners['i'], QStringList{"Spouštět př&i přihlášení"});
+    EXPECT_EQ(owners['p'], QStringList{"&Počítač:"});
+}
+
+// The autostart entry follows the check box; it lives under $XDG_CONFIG_HOME (an absolute one)
+// or else under ~/.config.
+TEST_F(OptionsDialogTest, StartAtLoginWritesAndRemovesTheAutostartEntry) {
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.path().toUtf8());
+    struct TCase {
+        const char* Name;
+        QByteArray ConfigHome;
+        QString Entry;
+    };
+    const TCase cases[] = {
+        {"XDG_CONFIG_HOME", home.filePath("conf").toUtf8(),
+         home.filePath("conf/autostart/sejfko.desktop")},
+        {"relative XDG_CONFIG_HOME", "conf", home.filePath(".config/autostart/sejfko.desktop")},
+        {"no XDG_CONFIG_HOME", "", home.filePath(".config/autostart/sejfko.desktop")},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        qputenv("XDG_CONFIG_HOME", c.ConfigHome);
+        Options.SetFileChoose("");
+        ASSERT_EQ(AutostartEntryPath(), c.Entry);
+
+        // First start: on by default, written once the user confirms.
+        {
+            TDiOptions dialog(Worker);
+            dialog.LoadFromOptions();
+            EXPECT_TRUE(dialog.CBAutostart->isChecked());
+            dialog.BtnCancel->click();
+            EXPECT_FALSE(QFileInfo::exists(c.Entry));
+        }
+        {
+            TDiOptions dialog(Worker);
+            dialog.LoadFromOptions();
+            dialog.EdFile->setText("/home/user/vyber.txt");
+            dialog.EdDir->setText("/zalohy");
+            dialog.BtnOk->click();
+            ASSERT_TRUE(dialog.Applied());
+        }
+        ASSERT_TRUE(QFileInfo::exists(c.Entry));
+        EXPECT_TRUE(AutostartEnabled());
+        const QString entry = QString::fromStdString(ReadWholeFile(c.Entry.toStdString()));
+        EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n")) << entry.toStdString();
+        EXPECT_TRUE(entry.contains(
+            "\nExec=" + DesktopExecArgument(QCoreApplication::applicationFilePath()) +
+            " --config-dir " + DesktopExecArgument(QString::fromStdString(Data.Path())) + "\n"))
+            << entry.toStdString();
+
+        // Configured: the box shows the entry; clearing it removes the entry, and it stays off.
+        {
+            TDiOptions dialog(Worker);
+            dialog.LoadFromOptions();
+            EXPECT_TRUE(dialog.CBAutostart->isChecked());
+            EXPECT_FALSE(dialog.AcApply->isEnabled());
+            dialog.CBAutostart->setChecked(false);
+            EXPECT_TRUE(dialog.AcApply->isEnabled());
+            dialog.BtnApply->click();
+            EXPECT_FALSE(QFileInfo::exists(c.Entry));
+            dialog.BtnOk->click();
+        }
+        TDiOptions dialog(Worker);
+        dialog.LoadFromOptions();
+        EXPECT_FALSE(dialog.CBAutostart->isChecked());
+    }
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+}
+
+TEST_F(OptionsDialogTest, AnAutostartEntryThatCannotBeWrittenIsShownAndTheDialogStaysOpen) {
+    QTemporaryDir config;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    // Where the folder should be, a file is.
+    QFile blocker(config.filePath("autostart"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    StoreValidLocal(bkFull, 10);
+    TDiOptions dialog(Worker);
+    dialog.LoadFromOptions();
+    dialog.CBAutostart->setChecked(true);
+    dialog.BtnOk->click();
+    ASSERT_EQ(Prompts.Errors.size(), 1u);
+    EXPECT_TRUE(Prompts.Errors[0].startsWith("Nelze vytvořit adresář "))
+        << Prompts.Errors[0].toStdString();
+    EXPECT_FALSE(dialog.Applied());
+    qputenv("XDG_CONFIG_HOME", saved);
+}
+
+TEST(DesktopExecArgumentTest, QuotesReservedCharactersAndEscapesTwice) {
+    EXPECT_EQ(DesktopExecArgument("/usr/bin/sejfko"), "/usr/bin/sejfko");
+    EXPECT_EQ(DesktopExecArgument("/opt/my apps/sejfko"), "\"/opt/my apps/sejfko\"");
+    EXPECT_EQ(DesktopExecArgument("/data/100%"), "/data/100%%");
+    EXPECT_EQ(DesktopExecArgument("/data/$HOME \"x\""), "\"/data/\\\\$HOME \\\\\"x\\\\\"\"");
+    // A backslash takes four in the file: one for the quoting, doubled for the value.
+    EXPECT_EQ(DesktopExecArgument("a\\b"), "\"a\\\\\\\\b\"");
+    EXPECT_EQ(DesktopExecArgument("line\nbreak"), "\"line\\nbreak\"");
+    EXPECT_EQ(DesktopExecArgument(""), "\"\"");
 }
 
 }  // namespace

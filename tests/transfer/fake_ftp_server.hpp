@@ -98,8 +98,12 @@ inline int FakeListen(int& port) {
     return fd;
 }
 
-inline int FakeConnect(const std::string& ip, int port) {
+// `receiveBuffer` (bytes, 0: the system's) is fixed before connecting, so the window stays small.
+inline int FakeConnect(const std::string& ip, int port, int receiveBuffer = 0) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -129,13 +133,15 @@ public:
             PassiveListener = -1;
             return TFakeSocket(fd);
         }
-        return TFakeSocket(FakeConnect(ActiveIP, ActivePort));
+        return TFakeSocket(FakeConnect(ActiveIP, ActivePort, DataReceiveBuffer));
     }
     TFakeFtpServer& Server;
     TFakeSocket Control;
     std::string ActiveIP;
     int ActivePort = 0;
+    std::string RenameFrom;
     int PassiveListener = -1;
+    int DataReceiveBuffer = 0;  // SO_RCVBUF of an active data connection (0: the system's)
     std::string PassiveAddress = "127,0,0,1";  // what the 227 reply names
 };
 
@@ -316,6 +322,20 @@ private:
             data.Send(listing);
             data.Close();
             s.Reply("226 Listing sent");
+        } else if (verb == "RNFR") {
+            std::lock_guard lock(Mutex);
+            s.RenameFrom = Files.count(argument) == 1 ? argument : "";
+            s.Reply(s.RenameFrom.empty() ? "550 No such file" : "350 Ready for RNTO");
+        } else if (verb == "RNTO") {
+            std::lock_guard lock(Mutex);
+            if (s.RenameFrom.empty()) {
+                s.Reply("503 RNFR first");
+                return;
+            }
+            Files[argument] = Files[s.RenameFrom];
+            Files.erase(s.RenameFrom);
+            s.RenameFrom.clear();
+            s.Reply("250 Renamed");
         } else if (verb == "DELE") {
             std::lock_guard lock(Mutex);
             if (Files.erase(argument) == 1) {

@@ -1,8 +1,11 @@
 #include "transfer/net_ftp.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "platform/file_system.hpp"
 #include "support/temp_dir.hpp"
@@ -341,6 +344,72 @@ TEST(NetFtp, ServerNeverConnectingInActiveModeTimesOut) {
     }
     EXPECT_EQ(ftp.DataChannel(), nullptr);
     ftp.Disconnect();
+}
+
+// The data limit counts time without progress on the connection, across sends: a reader that
+// stops is given up once the limit has passed (not once per partial send), while one that keeps
+// taking a little within every limit keeps the upload alive however long it lasts.
+TEST(NetFtp, UploadInactivityLimitCountsProgressAcrossSends) {
+    constexpr int DataLimitMs = 2000;
+    struct TCase {
+        const char* Name;
+        int ReceiveBuffer;
+        int Pauses;  // pauses of 600 ms, each followed by taking what has arrived; -1: stop
+        bool Succeeds;
+    };
+    const TCase cases[] = {
+        {"reader that stops", 4096, -1, false},
+        {"slow reader", 65536, 7, true},
+    };
+    for (const TCase& c : cases) {
+        TTempDir dir;
+        const std::string local = dir.WriteFile("a.fbk", std::string(8 << 20, 'z'));
+        TFakeFtpServer server;
+        server.Override = [&c](TFakeSession& session, const std::string& verb, const std::string&) {
+            if (verb != "STOR") {
+                return false;
+            }
+            session.Reply("150 Go");
+            session.DataReceiveBuffer = c.ReceiveBuffer;
+            test::TFakeSocket data = session.OpenData();
+            char chunk[65536];
+            [[maybe_unused]] ssize_t got = ::recv(data.Fd, chunk, sizeof chunk, 0);
+            if (c.Pauses < 0) {
+                session.Control.ReadAll();  // until the client gives up
+                return true;
+            }
+            for (int pause = 0; pause < c.Pauses; ++pause) {
+                // A slow peer, not a wait for anything.
+                std::this_thread::sleep_for(std::chrono::milliseconds(600));
+                while (::recv(data.Fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0) {
+                }
+            }
+            data.ReadAll();
+            session.Reply("226 Done");
+            return true;
+        };
+        server.Start();
+        TNetFTP ftp;
+        Prepare(ftp, server);
+        ftp.Timeouts.Data = DataLimitMs;
+        ftp.Connect(true);
+        const auto start = std::chrono::steady_clock::now();
+        int error = 0;
+        try {
+            ftp.Put(local, "a.fbk");
+        } catch (const ENetSocketError& failure) {
+            error = failure.ErrorCode;
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        ftp.Disconnect();
+        server.Stop();
+        EXPECT_EQ(error, c.Succeeds ? 0 : 10060) << c.Name;
+        if (!c.Succeeds) {
+            // Buffers fill at once; then the limit, once, with a margin for a busy machine (a
+            // limit restarted by every partial send took three times as long).
+            EXPECT_LT(took, std::chrono::milliseconds(DataLimitMs * 2)) << c.Name;
+        }
+    }
 }
 
 TEST(NetFtp, ConnectionDroppedHalfWayThroughAnUploadEndsTheWork) {

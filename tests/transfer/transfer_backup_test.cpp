@@ -1,11 +1,20 @@
 #include "transfer/transfer_backup.hpp"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <regex>
+#include <thread>
 
 #include "backup/backup_thread.hpp"
 #include "config/options.hpp"
@@ -111,8 +120,11 @@ TEST(TransferBackup, SendsPrunesAndCountsWithTheExactCommandBytes) {
     EXPECT_TRUE(std::regex_match(
         f.Server.Transcript(),
         std::regex(std::string("user zaloha\r\npass heslo\r\ntype I\r\nsyst\r\n") +
-                   "DELE Backup_20261208_1200_full.fbk\r\n" + port +
-                   "STOR Backup_20261208_1200_full.fbk\r\n" + port + "nlst \\*.fbk\r\n" +
+                   "DELE \\.Backup_20261208_1200_full\\.fbk\\.part\r\n" + port +
+                   "STOR \\.Backup_20261208_1200_full\\.fbk\\.part\r\n" +
+                   "DELE Backup_20261208_1200_full.fbk\r\n" +
+                   "RNFR \\.Backup_20261208_1200_full\\.fbk\\.part\r\n" +
+                   "RNTO Backup_20261208_1200_full.fbk\r\n" + port + "nlst \\*.fbk\r\n" +
                    "DELE Backup_20261201_1200_full.fbk\r\nDELE Backup_20261202_1200_full.fbk\r\n")))
         << f.Server.Transcript();
     const auto files = f.Server.FilesNow();
@@ -162,8 +174,8 @@ TEST(TransferBackup, OldestRegularArchiveGoesFirst) {
     const auto files = f.Server.FilesNow();
     EXPECT_EQ(files.at("Backup_20261207_1200.fbk"), "older");
     EXPECT_EQ(files.count("Backup_2020.fbk"), 0u);
-    EXPECT_LT(f.Server.Transcript().find("STOR Backup_20261207_1200.fbk"),
-              f.Server.Transcript().find(std::string("STOR ") + Archive));
+    EXPECT_LT(f.Server.Transcript().find("RNTO Backup_20261207_1200.fbk"),
+              f.Server.Transcript().find(std::string("RNTO ") + Archive));
     EXPECT_TRUE(FileExists(f.Temp + "/zzz.txt"));
 }
 
@@ -189,7 +201,7 @@ TEST(TransferBackup, AnArchiveWhoseLocalCopyCannotBeDeletedIsNotSentAgain) {
     }
     f.Server.Stop();
     const std::string transcript = f.Server.Transcript();
-    const std::string stor = std::string("STOR ") + Archive;
+    const std::string stor = std::string("RNTO ") + Archive;
     EXPECT_EQ(transcript.find(stor), transcript.rfind(stor)) << transcript;
     EXPECT_EQ(f.Server.FilesNow().at(newer), "newer");
     EXPECT_TRUE(FileExists(f.Local()));
@@ -255,6 +267,37 @@ TEST(TransferBackup, RefusedUploadIsReportedAndKeepsTheArchive) {
     EXPECT_TRUE(FileExists(f.Local()));
     EXPECT_EQ(Options.FileCountForTransfer(), 1);
     EXPECT_EQ(LastTransferErrorText(), "553 Not allowed");
+}
+
+// An upload cut short leaves nothing under the archive's name, the next one clears what it left,
+// and a server that cannot rename still gets the archive.
+TEST(TransferBackup, OnlyAWholeArchiveTakesItsName) {
+    TTransferFixture f;
+    const std::string partial = std::string(".") + Archive + ".part";
+    f.Server.Files = {{partial, "torn"}};
+    std::atomic<bool> refuseRename = true;
+    f.Server.Override = [&](TFakeSession& s, const std::string& verb, const std::string&) {
+        return verb == "RNFR" && refuseRename && s.Reply("502 Command not implemented");
+    };
+    f.Server.Start();
+    TBackupThread worker;
+    EXPECT_TRUE(worker.TransferBackup());
+    auto files = f.Server.FilesNow();
+    EXPECT_EQ(files.at(Archive), f.Content);
+    EXPECT_EQ(files.count(partial), 0u);
+
+    refuseRename = false;
+    f.Dir.WriteFile(std::string("Temp/") + Archive, "again");
+    Options.SetFileCountForTransfer(1);
+    {
+        std::lock_guard lock(f.Server.Mutex);
+        f.Server.Files[partial] = "torn";
+    }
+    EXPECT_TRUE(worker.TransferBackup());
+    f.Server.Stop();
+    files = f.Server.FilesNow();
+    EXPECT_EQ(files.at(Archive), "again");
+    EXPECT_EQ(files.count(partial), 0u);
 }
 
 TEST(TransferBackup, RefusedPruningIsReportedAfterTheArchiveWasSent) {
@@ -387,6 +430,153 @@ TEST(TransferBackup, ZeroLengthArchiveReportsOnlyZeroAndHundred) {
     EXPECT_TRUE(worker.TransferBackup());
     EXPECT_EQ(f.Sink.Percents(), (std::vector<int>{0, 100}));
     EXPECT_EQ(f.Server.FilesNow().at(Archive), "");
+}
+
+// The other end of the connected socket `fd`, when this process holds it: the descriptor whose
+// local and peer addresses are `fd`'s peer and local ones; -1 when there is none.
+int PeerDescriptor(int fd) {
+    sockaddr_in local{};
+    sockaddr_in peer{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    length = sizeof peer;
+    ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length);
+    for (const std::string& name : test::EntryNames("/proc/self/fd")) {
+        const int other = std::atoi(name.c_str());
+        sockaddr_in otherLocal{};
+        sockaddr_in otherPeer{};
+        socklen_t otherLength = sizeof otherLocal;
+        if (other == fd ||
+            ::getsockname(other, reinterpret_cast<sockaddr*>(&otherLocal), &otherLength) != 0 ||
+            otherLocal.sin_family != AF_INET) {
+            continue;
+        }
+        otherLength = sizeof otherPeer;
+        if (::getpeername(other, reinterpret_cast<sockaddr*>(&otherPeer), &otherLength) == 0 &&
+            otherLocal.sin_port == peer.sin_port && otherPeer.sin_port == local.sin_port &&
+            otherLocal.sin_addr.s_addr == peer.sin_addr.s_addr) {
+            return other;
+        }
+    }
+    return -1;
+}
+
+// The scheduler state of thread `tid` of this process ('R' running, 'S' asleep, ...).
+char ThreadState(pid_t tid) {
+    const std::string stat =
+        test::ReadWholeFile("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
+}
+
+// Returns once the client's end of the data connection `fd` takes no more data (this end stopped
+// reading) and the client's thread `tid` sleeps, i.e. waits for room to send; within a generous
+// bound.
+void WaitUntilTheClientWaitsToSend(int fd, pid_t tid) {
+    const int client = PeerDescriptor(fd);
+    ASSERT_GE(client, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        pollfd entry{client, POLLOUT, 0};
+        const bool writable = ::poll(&entry, 1, 0) == 1;
+        if ((!writable && ThreadState(tid) == 'S') ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return;
+        }
+        std::this_thread::yield();
+    }
+}
+
+// A terminate request ends whatever network wait the transfer is in, silently, leaving the archive
+// and the counter as they were. The time limits are long, so only a wait that is woken by the
+// request ends in time; 2 s is the bound, with a generous margin.
+TEST(TransferBackup, TerminateRequestEndsEveryNetworkWaitAtOnce) {
+    using TStop = std::function<void()>;
+    const pid_t client = ::gettid();  // the thread that runs the transfer
+    // Answers STOR with 150, then does `then` (which calls `stop` once the client is committed
+    // to its wait) and holds the control connection until the client closes it.
+    auto onStore = [](TTransferFixture& f, const TStop& stop,
+                      std::function<void(TFakeSession&, const TStop&)> then) {
+        f.Server.Override = [stop, then](TFakeSession& s, const std::string& verb,
+                                         const std::string&) {
+            if (verb != "STOR") {
+                return false;
+            }
+            s.Reply("150 Go");
+            then(s, stop);
+            s.Control.ReadAll();
+            return true;
+        };
+    };
+    struct TCase {
+        const char* Name;
+        std::function<void(TTransferFixture&, const TStop&)> Arrange;
+    };
+    const TCase cases[] = {
+        {"server that never greets",
+         [](TTransferFixture& f, const TStop& stop) {
+             f.Server.Script = [stop](TFakeSession& s) {
+                 stop();
+                 s.Control.ReadAll();
+             };
+         }},
+        {"server that never opens the data connection",
+         [&](TTransferFixture& f, const TStop& stop) {
+             onStore(f, stop, [](TFakeSession&, const TStop& go) { go(); });
+         }},
+        {"server that stops reading mid-upload",
+         [&](TTransferFixture& f, const TStop& stop) {
+             onStore(f, stop, [client](TFakeSession& s, const TStop& go) {
+                 s.DataReceiveBuffer = 4096;  // a window that fills at once
+                 test::TFakeSocket data = s.OpenData();
+                 char chunk[65536];
+                 [[maybe_unused]] ssize_t got = ::recv(data.Fd, chunk, sizeof chunk, 0);
+                 // Never reads again: once the client's end takes no more, the client is stuck
+                 // in (or bound for) a send that only the request can end.
+                 WaitUntilTheClientWaitsToSend(data.Fd, client);
+                 go();
+                 s.Control.ReadAll();  // the data connection stays open meanwhile
+             });
+         }},
+        {"server that never sends the completion reply",
+         [&](TTransferFixture& f, const TStop& stop) {
+             onStore(f, stop, [](TFakeSession& s, const TStop& go) {
+                 s.OpenData().ReadAll();
+                 go();
+             });
+         }},
+    };
+    for (const TCase& c : cases) {
+        TTransferFixture f;
+        TNetTimeouts patient;
+        patient.Connect = patient.Reply = patient.Accept = patient.Data = 30000;
+        patient.Completion = 30000;
+        SetDefaultNetTimeouts(patient);
+        f.Dir.WriteFile(std::string("Temp/") + Archive, std::string(32 << 20, 'b'));
+        TBackupThread worker;
+        std::atomic<bool> stopped{false};
+        std::chrono::steady_clock::time_point stoppedAt;
+        const TStop stop = [&] {
+            stoppedAt = std::chrono::steady_clock::now();
+            stopped.store(true);
+            worker.Terminate();
+        };
+        c.Arrange(f, stop);
+        f.Server.Start();
+        EXPECT_FALSE(worker.TransferBackup()) << c.Name;
+        const auto endedAt = std::chrono::steady_clock::now();
+        f.Server.Stop();
+        ASSERT_TRUE(stopped.load()) << c.Name;
+        EXPECT_LT(endedAt - stoppedAt, std::chrono::seconds(2)) << c.Name;
+        EXPECT_FALSE(worker.TransferRunning.load()) << c.Name;
+        const std::vector<int> codes = f.Sink.Codes();
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), bsTransferFailed), 0) << c.Name;
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), bsTransferDone), 0) << c.Name;
+        EXPECT_TRUE(FileExists(f.Local())) << c.Name;
+        EXPECT_EQ(Options.FileCountForTransfer(), 1) << c.Name;
+        EXPECT_EQ(Options.LastTransfer(), 0.0) << c.Name;
+        EXPECT_EQ(LastTransferErrorText(), "") << c.Name;
+    }
 }
 
 TEST(TransferBackup, TerminateRequestBeforeTheCallDoesNothing) {

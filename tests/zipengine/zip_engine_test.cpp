@@ -81,6 +81,40 @@ TEST_P(TZipEngineStopTest, MinusOneFromAnyCallbackStopsAndRemovesTheArchive) {
 INSTANTIATE_TEST_SUITE_P(Actions, TZipEngineStopTest,
                          ::testing::Values(zacSize, zacItem, zacProgress, zacEndOfBatch));
 
+// Finding the files of a large tree takes long before the first size is known: the walk calls
+// back now and then, and a stop there ends it at once.
+TEST_F(TZipEngineTest, WalkOfALargeTreeTicksAndStopsAtTheFirstRefusal) {
+    for (int d = 0; d < 10; ++d) {
+        for (int f = 0; f < 100; ++f) {
+            Dir.WriteFile("tree/d" + std::to_string(d) + "/f" + std::to_string(f), "x");
+        }
+    }
+    ASSERT_EQ(Engine.Run(Archive, {{Dir / "tree/*.*", true}}), 1000);
+    const std::size_t ticks = Engine.CallsOf(zacTick).size();
+    EXPECT_GE(ticks, 3u);
+    EXPECT_EQ(Engine.Calls[ticks].Action, zacSize) << "ticks come only while walking";
+
+    Engine.Hook = [](const TCallbackCall& call) { return call.Action == zacTick ? -1 : 0; };
+    EXPECT_LT(Engine.Run(Archive + "2", {{Dir / "tree/*.*", true}}), 0);
+    ASSERT_EQ(Engine.Calls.size(), 1u);
+    EXPECT_EQ(Engine.Calls[0].Action, zacTick);
+    EXPECT_FALSE(Exists(Archive + "2"));
+
+    // An incremental run names its files exactly, and there may be a million of them: each name
+    // is looked at as an entry too.
+    std::vector<TEngineRun::TSpecLine> exact;
+    for (int d = 0; d < 10; ++d) {
+        for (int f = 0; f < 100; ++f) {
+            exact.emplace_back(Dir / ("tree/d" + std::to_string(d) + "/f" + std::to_string(f)),
+                               false, "", true);
+        }
+    }
+    EXPECT_LT(Engine.Run(Archive + "3", exact), 0);
+    ASSERT_EQ(Engine.Calls.size(), 1u);
+    EXPECT_EQ(Engine.Calls[0].Action, zacTick);
+    EXPECT_FALSE(Exists(Archive + "3"));
+}
+
 TEST_F(TZipEngineTest, NothingMatchedMakesNoArchiveAndKeepsAnExistingOne) {
     Dir.WriteFile("out.zip", "old");
     EXPECT_EQ(Engine.Run(Archive, {{Dir / "src/*.none", true}, {Dir / "missing"}}), 0);

@@ -49,3 +49,4 @@ convert -size 64x64 xc:none "${safe[@]}" -stroke '#c0392b' -strokewidth 4 \
     -draw 'line 32,33 32,24' sejfko-64.png
 convert sejfko-64.png -filter Lanczos -resize 32x32 sejfko-32.png
 convert sejfko-64.png -filter Lanczos -resize 16x16 sejfko-16.png
+# sejfko.svg, the scalable icon, is written by hand after the same drawing.
