@@ -19,6 +19,7 @@ struct TWalkItem {
     std::string Path;        // as found: the pattern's directory joined with the names
     std::string StoredName;  // the name inside the archive
     uint64_t Size = 0;
+    const std::string* Password = nullptr;  // set by the batch: the data is encrypted with it
 };
 
 // `*` matches any run of bytes, `?` one byte; "*.*" matches every name, dot or not.

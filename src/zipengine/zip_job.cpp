@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "zipengine/entry_sealer.hpp"
 #include "zipengine/file_walker.hpp"
 
 namespace sejfko::zipengine {
@@ -50,8 +51,11 @@ TOpenFile::~TOpenFile() {
 
 void TZipJob::Reset() {
     File.reset();
+    Sealer.reset();
+    Password = nullptr;
+    Piece = 0;
     Outcome = EJobOutcome::Ok;
-    Ended = Failed = Stored = Done = false;
+    Ended = Failed = CipherFailed = Sealed = Stored = Done = false;
     First = Last = true;
     Offset = 0;
     StatSize = 0;
@@ -69,6 +73,10 @@ void TZipJob::Run(TJobContext& context) {
         RunUnguarded(context);
     } catch (const std::bad_alloc&) {
         Failed = true;
+    }
+    // Whatever became of the piece: the pieces after it wait for it in the sealer.
+    if (Sealer) {
+        Sealer->Offer(*this);
     }
 }
 
@@ -134,11 +142,19 @@ void TZipJob::Compress(TJobContext& context) {
             Stored = true;  // a whole file that deflate cannot shrink is stored
         }
         if (!Stored) {
+            Encrypt(context);
             return;
         }
     }
     Stored = true;
     Output.assign(input.begin(), input.end());
+    Encrypt(context);
+}
+
+void TZipJob::Encrypt(TJobContext& context) {
+    if (Password != nullptr && !Sealer && !Failed) {
+        CipherFailed = !SealWhole(context.Cipher, *Password, Output);
+    }
 }
 
 }  // namespace sejfko::zipengine
