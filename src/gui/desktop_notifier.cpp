@@ -38,6 +38,8 @@ void TDesktopNotifier::SetConnection(const QDBusConnection& bus) {
     FCapabilities = TCapabilities::Unknown;
     FMarkup = false;
     FShownId = 0;
+    FNotifying = false;
+    FWaiting.reset();
     ++FGeneration;
 }
 
@@ -55,7 +57,12 @@ void TDesktopNotifier::Show(const TBalloon& balloon) {
     }
     switch (FCapabilities) {
         case TCapabilities::Known:
-            Send(balloon);
+            // The next one must name the id of the one before, which its answer brings.
+            if (FNotifying) {
+                FWaiting = balloon;
+            } else {
+                Send(balloon);
+            }
             break;
         case TCapabilities::Asking:
             FWaiting = balloon;
@@ -111,6 +118,7 @@ void TDesktopNotifier::Send(const TBalloon& balloon) {
          << static_cast<int>(balloon.Seconds * 1000);
     auto* watcher = new QDBusPendingCallWatcher(Bus().asyncCall(call), this);
     ++FPending;
+    FNotifying = true;
     const int generation = FGeneration;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, watcher, generation](QDBusPendingCallWatcher*) {
@@ -119,12 +127,18 @@ void TDesktopNotifier::Send(const TBalloon& balloon) {
                 if (generation != FGeneration) {
                     return;
                 }
+                FNotifying = false;
                 const QDBusPendingReply<uint> reply = *watcher;
                 if (reply.isError()) {
                     Failed(reply.error().message());
                 } else {
                     FShownId = reply.value();
                     FLastError.clear();
+                }
+                if (FWaiting) {
+                    const TBalloon next = *FWaiting;
+                    FWaiting.reset();
+                    Send(next);
                 }
                 emit Settled();
             });

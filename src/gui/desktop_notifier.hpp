@@ -8,7 +8,8 @@
 // Every call is asynchronous, so a missing bus, a missing service or one that never answers
 // costs the notification and nothing else: the window never waits. The service's capabilities
 // are asked once (whether it reads markup in the body, which then must be escaped); a balloon
-// shown before they are known waits for them, and a newer one replaces it meanwhile.
+// shown before they are known waits for them, and a newer one replaces it meanwhile; so does a
+// balloon shown while the service has not yet answered with the id of the one before.
 // GUI thread only.
 
 #include <QDBusConnection>
@@ -53,6 +54,7 @@ private:
     bool FMarkup = false;
     std::optional<TBalloon> FWaiting;
     uint FShownId = 0;
+    bool FNotifying = false;  // a Notify not yet answered
     int FPending = 0;
     QString FLastError;
     // Answers of an earlier connection are ignored.

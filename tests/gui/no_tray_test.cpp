@@ -87,6 +87,22 @@ TEST_F(NoTrayTest, TheWindowOffersKonecAndBalloonsBecomeDesktopNotifications) {
     EXPECT_EQ(Worker.Stops, 1);
 }
 
+// A quick backup's result comes before the service has answered the start's notification: the
+// result still replaces it instead of standing beside it.
+TEST_F(NoTrayTest, ABalloonBeforeTheLastOnesAnswerStillReplacesIt) {
+    TFakeNotifications service(Bus, QStringLiteral("service"));
+    ASSERT_TRUE(service.Registered());
+    Start(Bus.Connect(QStringLiteral("program")));
+    Status(bsRunStarted);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Window->Notifier->Pending() == 0; }));
+    Status(bsRunStarted);
+    Status(bsRunFinished);
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return service.Calls.size() == 3 && Window->Notifier->Pending() == 0; }));
+    EXPECT_EQ(service.Calls[1].ReplacesId, 1u);
+    EXPECT_EQ(service.Calls[2].ReplacesId, 1u);
+}
+
 TEST_F(NoTrayTest, ServiceThatIsPlainTextGetsTheTextUnescaped) {
     TFakeNotifications service(Bus, QStringLiteral("service"));
     service.Capabilities = {QStringLiteral("body")};
