@@ -124,7 +124,8 @@ int32_t TZipBatch::Run() {
         for (int32_t i = 0; i < FCommand.ArgCount; ++i) {
             const TZipSpec& spec = FCommand.Specs[i];
             if (spec.Spec != nullptr && *spec.Spec != 0) {
-                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0);
+                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
+                               spec.AsLink != 0);
             }
         }
         Notify(zacSize, 0, walker.TotalSize(), "");
@@ -187,6 +188,14 @@ int32_t TZipBatch::Run() {
 }
 
 void TZipBatch::AddFile(const TWalkItem& item) {
+    if (item.Link) {
+        // A few bytes, read here: the job is finished before it is queued.
+        std::unique_ptr<TZipJob> job = NewJob(item, 0);
+        job->ReadLink();
+        job->Done = true;
+        Dispatch(std::move(job), 0);
+        return;
+    }
     const int level = FCommand.Level <= 0 || IsStoredName(item.StoredName)
                           ? 0
                           : DeflateLevel(std::min(FCommand.Level, 9));

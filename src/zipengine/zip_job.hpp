@@ -60,6 +60,9 @@ struct TZipJob {
     bool Done = false;  // guarded by the pool's lock
 
     void Run(TJobContext& context);
+    // For a link (Item->Link): its target text as the stored data, mode S_IFLNK | 0777 and the
+    // link's own time; Skipped when it is no longer a link or cannot be read.
+    void ReadLink();
     // Ready for another file; large buffers are let go so that idle jobs hold little memory.
     void Reset();
 
