@@ -18,6 +18,20 @@ std::string FormatDosStamp(uint32_t stamp) {
     return text;
 }
 
+// " -> TARGET" for a link entry, so that it reads as `ls -l` shows links; "" for others. A link
+// whose data cannot be read shows "?" (verify names the damage).
+std::string LinkSuffix(const TZipReader& reader, const TZipDirEntry& entry) {
+    if (!entry.IsSymlink()) {
+        return {};
+    }
+    std::string target;
+    try {
+        target = reader.ReadLinkTarget(entry);
+    } catch (const EZipReadError&) {
+    }
+    return " -> " + (target.empty() ? std::string("?") : PrintableName(target));
+}
+
 }  // namespace
 
 std::string PrintableName(const std::string& name) {
@@ -52,7 +66,7 @@ int RunListCommand(const std::vector<std::string>& arguments, std::ostream& out,
         std::snprintf(line, sizeof line, "%14" PRIu64 "%14" PRIu64 "  %s  %08" PRIx32 "  ",
                       entry.UncompressedSize, entry.CompressedSize,
                       FormatDosStamp(entry.DosDateTime).c_str(), entry.Crc32);
-        out << line << PrintableName(entry.Name) << "\n";
+        out << line << PrintableName(entry.Name) << LinkSuffix(reader, entry) << "\n";
         size += entry.UncompressedSize;
         compressed += entry.CompressedSize;
     }
