@@ -139,8 +139,12 @@ protected:
         Base->WriteFile("outside/secret.txt", "tajné");
         Base->WriteFile("real/r.txt", "přes odkaz ve výběru");
         ASSERT_EQ(::symlink((*Base / "real").c_str(), (*Base / "chosen").c_str()), 0);
+        // The exclusion makes the selection's expansion meet the links of the tree's top level;
+        // those below sub/ are met by the engine's walk.
+        Base->WriteFile("src/excluded/skip.txt", "vynechán");
         const std::string selection =
-            Base->WriteFile("selection.txt", Source() + "\n" + (*Base / "chosen") + "\n");
+            Base->WriteFile("selection.txt", Source() + "\n" + (*Base / "chosen") + "\n" +
+                                                 Source() + "/excluded/ /Exclude\n");
         Options.Load(*Base / "config");
         Options.SetFileChoose(selection);
         Options.SetBackupKind(bkIncWeek);
