@@ -133,6 +133,39 @@ TEST(RestoreHostile, SymlinksFromTheArchiveOrAlreadyInTheTargetAreNotFollowed) {
     EXPECT_NE(run.Out.find("Vytvořené odkazy: 1\n"), std::string::npos) << run.Out;
 }
 
+// Link entries no link can be made of (empty, a NUL byte, a target longer than any system
+// allows) are named by verify, shown with "?" by list and reported by the restore, which makes
+// the sound ones.
+TEST(RestoreHostile, UnusableLinkEntriesAreNamedNotMade) {
+    TTempDir dir;
+    const std::string archive = MakeArchive(dir, "Backup_20260102_0304_full.fbk",
+                                            {{"empty", "", true},
+                                             {"nul", std::string("a\0b", 3), true},
+                                             {"long", std::string(5000, 'x'), true},
+                                             {"fine", "cíl", true}});
+    test::TCliRun run = RunCliWith({"verify", archive});
+    EXPECT_EQ(run.Code, 1) << run.Out;
+    for (const char* name : {"\"empty\"", "\"nul\"", "\"long\""}) {
+        EXPECT_NE(run.Out.find(std::string("Symbolický odkaz ") + name), std::string::npos)
+            << name << run.Out;
+    }
+    EXPECT_EQ(run.Out.find("\"fine\""), std::string::npos) << run.Out;
+    run = RunCliWith({"list", archive});
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(run.Out.find("  empty -> ?\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("  long -> ?\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("  fine -> cíl\n"), std::string::npos) << run.Out;
+
+    run = RunCliWith({"restore", "--to", dir / "out", dir / "arch"});
+    EXPECT_EQ(run.Code, 1) << run.Err;
+    EXPECT_NE(run.Out.find("Problémy: 3\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Vytvořené odkazy: 1\n"), std::string::npos) << run.Out;
+    EXPECT_EQ(Listing(dir / "out"), std::vector<std::string>{"fine"});
+    std::string made;
+    EXPECT_TRUE(ReadSymlink(dir / "out/fine", made));
+    EXPECT_EQ(made, "cíl");
+}
+
 TEST(RestoreHostile, DeletionLinesOutsideTheTargetAreRefused) {
     TTempDir dir;
     dir.WriteFile("victim", "keep");
