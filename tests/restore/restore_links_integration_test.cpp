@@ -172,12 +172,20 @@ protected:
         PutLink(model, "dangling", "nikde/nic", At(5, 12));
         PutLink(model, "absolute", *Base / "outside/secret.txt", At(5, 14));
         PutLink(model, "up", up, At(5, 16));
+        PutFile(model, "dir-later-link/inner.txt", "uvnitř", At(5, 18));
+        PutLink(model, "link-later-dir", "sub", At(5, 20));
         RunDay(5, model);
         // Tuesday: a link retargeted, one removed, a link that became a file and the reverse.
         PutLink(model, "to-file", "sub/b.txt", At(6, 0));
         Remove(model, "dangling");
         PutFile(model, "absolute", "teď soubor", At(6, 2));
         PutLink(model, "x", "a.txt", At(6, 4));
+        // A directory that became a link, and a link that became a directory.
+        Remove(model, "dir-later-link/inner.txt");
+        ASSERT_EQ(::rmdir((Source() + "/dir-later-link").c_str()), 0);
+        PutLink(model, "dir-later-link", "sub", At(6, 6));
+        Remove(model, "link-later-dir");
+        PutFile(model, "link-later-dir/in.txt", "teď složka", At(6, 8));
         RunDay(6, model);
         // Wednesday: a link made again with the same target is only touched (and keeps the
         // time of the version archived, as a touched file does).
@@ -235,13 +243,14 @@ TEST_F(RestoreLinksTest, ArchivesHoldLinksAndOnlyWhatChanged) {
     EXPECT_NE(run.Out.find(stored + "x -> a.txt\n"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find(stored + "absolute\n"), std::string::npos) << run.Out;
     EXPECT_EQ(run.Out.find("to-dir"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("Položek: 4,"), std::string::npos) << run.Out;  // 3 and the list
+    EXPECT_NE(run.Out.find(stored + "dir-later-link -> sub\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Položek: 6,"), std::string::npos) << run.Out;  // 5 and the list
 
     run = RunCliWith({"verify", Archives() + "/Backup_20260105_1200_full.fbk",
                       Archives() + "/Backup_20260106_1200.fbk"});
     EXPECT_EQ(run.Code, 0) << run.Out;
-    EXPECT_NE(run.Out.find("_full.fbk: OK (symbolické odkazy: 6)\n"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("0106_1200.fbk: OK (symbolické odkazy: 2)\n"), std::string::npos)
+    EXPECT_NE(run.Out.find("_full.fbk: OK (symbolické odkazy: 7)\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("0106_1200.fbk: OK (symbolické odkazy: 3)\n"), std::string::npos)
         << run.Out;
 }
 
@@ -279,7 +288,7 @@ TEST_F(RestoreLinksTest, EachDayRestoresItsLinks) {
         const test::TCliRun run = RunCliWith({"restore", "--to", target, "--at", at, Archives()});
         ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
         EXPECT_EQ(run.Out.find("Problémy"), std::string::npos) << run.Out;
-        const std::string links = day == 5 ? "6" : "5";
+        const std::string links = day == 5 ? "7" : "6";
         EXPECT_NE(run.Out.find("Vytvořené odkazy: " + links + "\n"), std::string::npos) << run.Out;
         TTree tree;
         Collect(Restored(target), "", tree);
@@ -301,6 +310,14 @@ TEST_F(RestoreLinksTest, OverAnOlderRestoreLinksAndFilesTradePlacesAndDeletionsT
     ASSERT_TRUE(DeleteFile(dangling));
     ASSERT_EQ(::symlink((*Base / "outside/secret.txt").c_str(), dangling.c_str()), 0);
 
+    run = RunCliWith({"restore", "--dry-run", "--force", "--to", target, Archives()});
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("odkaz: " + Source().substr(1) + "/x -> a.txt\n"), std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Out.find("Odkazů k vytvoření: 6\n"), std::string::npos) << run.Out;
+
+    // Over day 5: a file and a directory (emptied by the deletions) give way to links, and
+    // links give way to a file and to a directory with entries.
     run = RunCliWith({"restore", "--force", "--to", target, Archives()});
     ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
     TTree tree;
