@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git clang-format
   clang libclang-rt-14-dev llvm
-  zlib1g-dev libdeflate-dev nlohmann-json3-dev
+  zlib1g-dev libdeflate-dev nlohmann-json3-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   locales

@@ -69,7 +69,7 @@ bool ArchiveWritten(const std::string& tempName) {
 }
 
 TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::string& tempName,
-                         TProgressObject& progress) {
+                         const std::string& password, TProgressObject& progress) {
     TAddOutcome outcome;
     std::string engineFailure;  // the first fatal message the engine sent
     int32_t addedCount = 0;
@@ -90,6 +90,10 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
             }
         };
         zip.AddOptions = TAddOptions{AddDirNames, AddHiddenFiles};
+        if (!password.empty()) {
+            zip.Password = password;
+            zip.AddOptions.Include(AddEncrypt);
+        }
         zip.SetZipFileName(tempName);
         zip.FSpecArgs.clear();
         zip.FSpecExtras.clear();
@@ -313,6 +317,12 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
         return false;
     }
     TJobCleanup cleanup;
+    if (settings.Password.size() > MaxArchivePasswordLength) {
+        SetLastMessage(BuildFailure("Heslo archivu je delší než " +
+                                    std::to_string(MaxArchivePasswordLength) +
+                                    " bajtů; zkraťte ho v nastavení."));
+        return false;
+    }
 
     const std::optional<std::string> archiveName = ArchiveName(Destination, Full, settings);
     if (!archiveName) {
@@ -372,7 +382,7 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     TAddOutcome outcome;
     try {
         TProgressObject progress(OnProgress);
-        outcome = BuildArchive(Items, tempName, progress);
+        outcome = BuildArchive(Items, tempName, settings.Password, progress);
     } catch (const std::exception& error) {
         outcome.Failed = true;
         outcome.Reason = error.what();

@@ -9,6 +9,7 @@
 // worker); a second job started while one runs is refused with "Sejfko právě probíhá.".
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -91,7 +92,11 @@ struct TArchiveItem {
 struct TBackupJobSettings {
     // The record of the newest archive name issued (see archive_name_record.hpp); empty: none.
     std::string NameRecordPath;
+    // Non-empty: every entry is encrypted with it (AES-256). At most MaxArchivePasswordLength
+    // bytes: the engine takes no more, so a longer one fails the job rather than be cut.
+    std::string Password;
 };
+constexpr std::size_t MaxArchivePasswordLength = 80;
 
 // Archives `Files` (files or directories; a directory with all its subdirectories) into
 // `Destination`: a directory (it exists as one, ends with a separator, or its last component has
@@ -113,7 +118,9 @@ bool DoBackup(const std::vector<std::string>& Files, const std::string& Destinat
               bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite);
 // The same for items that say how each path is taken. With a name record in `settings`, a
 // generated name is also later than the recorded one, and is recorded before the archive is
-// built (the job fails with "Chyba při zálohování." when the record cannot be written).
+// built (the job fails with "Chyba při zálohování." when the record cannot be written). With a
+// password in `settings` the entries are encrypted; a password over MaxArchivePasswordLength
+// bytes fails the job before anything is built.
 bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destination, bool Full,
               bool AskOverwrite, const TBackupProgressEvent& OnProgress, bool Overwrite,
               const TBackupJobSettings& settings = {});

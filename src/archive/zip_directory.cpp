@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/aes_zip.hpp"
 #include "archive/zip_read_format.hpp"
 #include "archive/zip_reader.hpp"
 #include "platform/date_time.hpp"
@@ -229,6 +230,11 @@ void ApplyExtraFields(const std::string& path, const std::string& extra, uint32_
             }
         } else if (id == ExtendedTimestampId && size >= 5 && (data[0] & 1) != 0) {
             entry.ModifiedUnix = static_cast<int32_t>(Get32(data + 1));
+        } else if (id == aeszip::ExtraId && size >= aeszip::ExtraDataSize && data[2] == 'A' &&
+                   data[3] == 'E') {
+            entry.AesVersion = Get16(data);
+            entry.AesStrength = data[4];
+            entry.AesMethod = Get16(data + 5);
         }
         at += size;
     }
@@ -312,6 +318,11 @@ void TZipReader::Close() {
 
 bool TZipReader::IsOpen() const {
     return FFile.IsOpen();
+}
+
+bool TZipReader::HasEncryptedEntries() const {
+    return std::any_of(FEntries.begin(), FEntries.end(),
+                       [](const TZipDirEntry& entry) { return entry.IsEncrypted(); });
 }
 
 }  // namespace sejfko

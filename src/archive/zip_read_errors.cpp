@@ -33,6 +33,13 @@ void FailEntry(int code, const std::string& archive, const std::string& entry,
     if (code == 11015) {
         throw EZipReadError(code, "Položka " + where + " je poškozená: " + detail + ".");
     }
+    if (code == 11016) {
+        throw EZipReadError(
+            code, "Heslo k archivu \"" + archive + "\" není správné (položka \"" + entry + "\").");
+    }
+    if (code == 11017) {
+        throw EZipReadError(code, "Položka " + where + " je zašifrovaná: je třeba zadat heslo.");
+    }
     if (code == 10103) {
         throw EZipReadError(code, "Archiv \"" + archive + "\" nelze číst (položka \"" + entry +
                                       "\"): " + detail + ".");

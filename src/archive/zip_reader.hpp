@@ -16,12 +16,21 @@
 //   10203  a Zip64 record, locator or extra field is missing or damaged
 //   11013  the data of an entry cannot be read: bad local header, cut off, damaged compressed
 //          data, encrypted, or a compression method other than stored (0) and deflate (8)
-//   11015  the data of an entry does not match its directory entry: CRC-32 or size
-
+//   11015  the data of an entry does not match its directory entry: CRC-32 or size, or (when
+//          encrypted) its authentication code: the data was damaged or changed
+//   11016  the passwords given do not fit an encrypted entry
+//   11017  an entry is encrypted and no password was given
+//
+// Encrypted entries (AES, the AE-1 and AE-2 forms: aes_zip.hpp) are read with the passwords
+// given by SetPasswords; the password verification value tells a wrong password at once, and the
+// authentication code over the encrypted data is checked as the data streams through: a
+// mismatch fails the entry (11015) before ExtractTo returns, so a caller that commits only after
+// ExtractTo returned never keeps data that does not authenticate.
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/exceptions.hpp"
@@ -54,6 +63,11 @@ struct TZipDirEntry {
     // the DOS stamp read as local time; empty when neither is a valid time.
     std::optional<int64_t> ModifiedUnix;
     std::string Comment;
+    // From the AES extra field (0x9901): vendor version (1 AE-1, 2 AE-2; 0 when there is none),
+    // strength (1..3 for AES-128/192/256) and the compression method of the data.
+    uint16_t AesVersion = 0;
+    uint8_t AesStrength = 0;
+    uint16_t AesMethod = 0;
 
     bool IsDirectory() const { return !Name.empty() && Name.back() == '/'; }
     // A symbolic link as POSIX zip tools store one: made on Unix, type S_IFLNK in the high half
@@ -61,6 +75,7 @@ struct TZipDirEntry {
     bool IsSymlink() const {
         return (VersionMadeBy >> 8) == 3 && ((ExternalAttributes >> 16) & 0170000) == 0120000;
     }
+    bool IsEncrypted() const { return (Flags & 1) != 0; }
 };
 
 // The longest link target taken from an archive (what Linux allows).
@@ -86,6 +101,15 @@ public:
     // The archive comment (bytes as stored).
     const std::string& Comment() const { return FComment; }
 
+    // The passwords tried, in order, for encrypted entries (the one whose verification value
+    // fits is taken). Kept until replaced; Close does not forget them.
+    void SetPasswords(std::vector<std::string> passwords) { FPasswords = std::move(passwords); }
+    // True when at least one entry is encrypted.
+    bool HasEncryptedEntries() const;
+    // Checks that a password fits the encrypted `entry` without reading its data. Throws
+    // EZipReadError 11016, 11017 (or 11013, 10103 for an entry that cannot be read).
+    void CheckPassword(const TZipDirEntry& entry) const;
+
     // Streams the uncompressed data of `entry` (one of Entries()) to `sink`, then checks its
     // size and CRC-32 against the directory. Throws EZipReadError 11013 or 11015 (or 10103 on
     // an I/O error); whatever `sink` throws passes through. The data seen by `sink` before a
@@ -100,6 +124,7 @@ private:
     std::string FPath;
     std::vector<TZipDirEntry> FEntries;
     std::string FComment;
+    std::vector<std::string> FPasswords;
     TReadFile FFile;
 };
 

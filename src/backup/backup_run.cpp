@@ -253,6 +253,7 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
         };
         TBackupJobSettings settings;
         settings.NameRecordPath = ResolveDataPath(Options.Directory(), ArchiveNameRecordName);
+        settings.Password = Options.ArchivePassword();
         const bool archived =
             DoBackup(fileList, destination, complete, false, progress, true, settings);
         AppendToLastMessage(missingEntries);

@@ -28,12 +28,12 @@ constexpr const char* UsageText =
     "Použití:\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] status\n"
     "      vypíše nastavení a stav zálohování\n"
-    "  sejfko-cli [--config-dir ADRESÁŘ] config \"KLÍČ\" [HODNOTA]\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] config \"KLÍČ\" [HODNOTA | --value-file SOUBOR]\n"
     "      vypíše nebo nastaví jednu hodnotu (klíče jako v Options.ini, např. \"Backup count\")\n"
-    "  sejfko-cli list ARCHIV\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] list [--password-file SOUBOR] ARCHIV\n"
     "      vypíše položky archivu zip (velikost, komprimovaná velikost, datum, CRC, název)\n"
-    "  sejfko-cli verify ARCHIV...\n"
-    "      ověří CRC všech položek archivů\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] verify [--password-file SOUBOR] ARCHIV...\n"
+    "      ověří CRC (u zašifrovaných archivů kód ověření) všech položek archivů\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] run\n"
     "      provede jedno zálohování hned podle nastavení\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] daemon\n"
@@ -42,15 +42,18 @@ constexpr const char* UsageText =
     "      pošle hned na FTP server archivy čekající v dočasném adresáři\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] log [--last N] [--json]\n"
     "      vypíše historii zálohování, přenosů a obnov\n"
-    "  sejfko-cli pack CÍL CESTA...\n"
-    "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu)\n"
+    "  sejfko-cli pack [--password-file SOUBOR] CÍL CESTA...\n"
+    "      zazálohuje soubory a složky do archivu .fbk (CÍL je složka nebo název archivu;\n"
+    "      s heslem ze souboru zašifrovaně, AES-256)\n"
     "  sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... [--dry-run]\n"
-    "                     [--force] ZDROJ...\n"
+    "                     [--force] [--password-file SOUBOR] ZDROJ...\n"
     "      obnoví soubory z řetězu záloh (ZDROJ je složka s archivy nebo archiv; místo ZDROJ\n"
     "      volba --from-server stáhne řetěz ze serveru FTP z nastavení)\n"
     "\n"
     "Volby:\n"
     "  --config-dir ADRESÁŘ  adresář se souborem Options.ini\n"
+    "  --password-file SOUBOR  hesla zašifrovaných archivů, jedno na řádek (bez této volby\n"
+    "                        platí \"Archive password\" z Options.ini)\n"
     "  --help                tato nápověda\n";
 
 struct TCommandLine {
@@ -108,12 +111,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         err << UsageText;
         return 2;
     }
-    // The archive commands need no options.
+    // The archive commands need no options (the readers take the archive password from them
+    // when no password file is given).
     if (line.Command == "list") {
-        return RunListCommand(line.Arguments, out, err);
+        return RunListCommand(line.Arguments, line.ConfigDirectory, out, err);
     }
     if (line.Command == "verify") {
-        return RunVerifyCommand(line.Arguments, out, err);
+        return RunVerifyCommand(line.Arguments, line.ConfigDirectory, out, err);
     }
     if (line.Command == "pack") {
         return RunPackCommand(line.Arguments, out, err, IsTerminalStream(err));

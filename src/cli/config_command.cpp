@@ -1,6 +1,7 @@
 #include "cli/config_command.hpp"
 
 #include "cli/option_keys.hpp"
+#include "cli/password_file.hpp"
 #include "config/ini_file.hpp"
 
 namespace sejfko {
@@ -8,8 +9,11 @@ namespace sejfko {
 int RunConfigCommand(TOptions& options, const TLocaleFormat& locale,
                      const std::vector<std::string>& arguments, std::ostream& out,
                      std::ostream& err) {
-    if (arguments.empty() || arguments.size() > 2) {
-        err << "Použití: sejfko-cli config \"KLÍČ\" [HODNOTA]\n";
+    // A password given as "--value-file FILE" stays off the command line, which other users
+    // can read while the program runs.
+    const bool fromFile = arguments.size() == 3 && arguments[1] == "--value-file";
+    if (arguments.empty() || (arguments.size() > 2 && !fromFile)) {
+        err << "Použití: sejfko-cli config \"KLÍČ\" [HODNOTA | --value-file SOUBOR]\n";
         return 2;
     }
     const TOptionKey* key = FindOptionKey(arguments[0]);
@@ -22,8 +26,17 @@ int RunConfigCommand(TOptions& options, const TLocaleFormat& locale,
         out << key->Get(options, locale) << "\n";
         return 0;
     }
+    std::string value = arguments[1];
+    if (fromFile) {
+        try {
+            value = ReadPasswordFile(arguments[2]).front();
+        } catch (const std::exception& error) {
+            err << error.what() << "\n";
+            return 1;
+        }
+    }
     try {
-        key->Set(options, locale, arguments[1]);
+        key->Set(options, locale, value);
     } catch (const EInvalidOptionValue& error) {
         err << key->Key << ": " << error.what() << "\n";
         return 2;

@@ -3,7 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "archive/aes_zip.hpp"
 #include "archive/zip_reader.hpp"
+#include "cli/password_file.hpp"
 
 namespace sejfko {
 
@@ -45,8 +47,14 @@ std::string PrintableName(const std::string& name) {
     return result;
 }
 
-int RunListCommand(const std::vector<std::string>& arguments, std::ostream& out,
-                   std::ostream& err) {
+int RunListCommand(std::vector<std::string> arguments, const std::string& configDirectory,
+                   std::ostream& out, std::ostream& err) {
+    std::string passwordFile;
+    std::string error;
+    if (!TakePasswordFileOption(arguments, passwordFile, error)) {
+        err << error << "\n";
+        return 2;
+    }
     if (arguments.size() != 1) {
         err << "Příkaz list vyžaduje právě jeden archiv.\n";
         return 2;
@@ -54,8 +62,24 @@ int RunListCommand(const std::vector<std::string>& arguments, std::ostream& out,
     TZipReader reader;
     try {
         reader.Open(arguments[0]);
-    } catch (const EZipReadError& error) {
-        err << error.what() << "\n";
+        if (reader.HasEncryptedEntries()) {
+            reader.SetPasswords(ReadingPasswords(passwordFile, configDirectory));
+            for (const TZipDirEntry& entry : reader.Entries()) {
+                if (entry.IsEncrypted()) {
+                    // Without a password the names are still listed; a wrong one is told.
+                    try {
+                        reader.CheckPassword(entry);
+                    } catch (const EZipReadError& refused) {
+                        if (refused.Code != 11017) {
+                            throw;
+                        }
+                    }
+                    break;
+                }
+            }
+        }
+    } catch (const std::exception& failure) {
+        err << PrintableName(failure.what()) << "\n";
         return 1;
     }
     out << "      Velikost  Komprimováno  Datum a čas          CRC-32    Název\n";
@@ -63,9 +87,17 @@ int RunListCommand(const std::vector<std::string>& arguments, std::ostream& out,
     uint64_t compressed = 0;
     char line[96];
     for (const TZipDirEntry& entry : reader.Entries()) {
-        std::snprintf(line, sizeof line, "%14" PRIu64 "%14" PRIu64 "  %s  %08" PRIx32 "  ",
+        char check[16];
+        if (entry.IsEncrypted()) {
+            const std::size_t bits = 8 * aeszip::KeySize(entry.AesStrength);
+            std::snprintf(check, sizeof check, "%-8s",
+                          bits != 0 ? ("AES-" + std::to_string(bits)).c_str() : "šifr.");
+        } else {
+            std::snprintf(check, sizeof check, "%08" PRIx32, entry.Crc32);
+        }
+        std::snprintf(line, sizeof line, "%14" PRIu64 "%14" PRIu64 "  %s  %s  ",
                       entry.UncompressedSize, entry.CompressedSize,
-                      FormatDosStamp(entry.DosDateTime).c_str(), entry.Crc32);
+                      FormatDosStamp(entry.DosDateTime).c_str(), check);
         out << line << PrintableName(entry.Name) << LinkSuffix(reader, entry) << "\n";
         size += entry.UncompressedSize;
         compressed += entry.CompressedSize;

@@ -91,6 +91,8 @@ std::vector<TOptionKey> MakeKeys() {
                                                            TOptionType::Password),
         IntegerKey<&T::BackupCount, &T::SetBackupCount>(o, KeyBackupCount),
         IntegerKey<&T::PassiveMode, &T::SetPassiveMode>(o, KeyPassiveMode),
+        TextKey<&T::ArchivePassword, &T::SetArchivePassword>(o, KeyArchivePassword,
+                                                             TOptionType::Password),
         DateTimeKey<&T::LastRun, &T::SetLastRun>(s, KeyLastRun),
         IntegerKey<&T::FileCountForTransfer, &T::SetFileCountForTransfer>(s, KeyFileCount),
         DateTimeKey<&T::LastTransfer, &T::SetLastTransfer>(s, KeyLastTransfer),

@@ -1,5 +1,5 @@
 #pragma once
-// The sixteen keys of Options.ini as the command line names them: section, key, kind of value,
+// The keys of Options.ini as the command line names them: section, key, kind of value,
 // and how to read or write the value through TOptions in its text form (the form Options.ini
 // stores: integers in decimal, date-times as floats with the locale's decimal separator).
 

@@ -7,6 +7,7 @@
 
 #include "backup/run_history.hpp"
 #include "cli/list_command.hpp"
+#include "cli/password_file.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
 #include "platform/data_directory.hpp"
@@ -24,7 +25,7 @@ namespace {
 
 constexpr const char* Usage =
     "Použití: sejfko-cli restore --to SLOŽKA [--at \"RRRR-MM-DD HH:MM\"] [--only CESTA]... "
-    "[--dry-run] [--force] ZDROJ...\n"
+    "[--dry-run] [--force] [--password-file SOUBOR] ZDROJ...\n"
     "        nebo: sejfko-cli [--config-dir ADRESÁŘ] restore --to SLOŽKA [...] --from-server\n";
 
 struct TRestoreLine {
@@ -32,6 +33,7 @@ struct TRestoreLine {
     std::optional<std::string> At;
     std::vector<std::string> Sources;
     bool FromServer = false;
+    std::string PasswordFile;
 };
 
 // False, with the message in `error`, for wrong use.
@@ -75,6 +77,14 @@ bool ParseArguments(const std::vector<std::string>& arguments, TRestoreLine& lin
             line.Options.Force = true;
         } else if (argument == "--from-server") {
             line.FromServer = true;
+        } else if (argument == "--password-file") {
+            if (!value(line.PasswordFile)) {
+                return false;
+            }
+            if (line.PasswordFile.empty()) {
+                error = "Volba --password-file vyžaduje soubor s heslem.";
+                return false;
+            }
         } else if (argument == "--") {
             line.Sources.insert(line.Sources.end(), arguments.begin() + static_cast<long>(i) + 1,
                                 arguments.end());
@@ -250,6 +260,7 @@ int RunRestoreCommand(const std::vector<std::string>& arguments, const std::stri
     record.Kind = HistoryRestore;
     int code = 1;
     try {
+        line.Options.Passwords = ReadingPasswords(line.PasswordFile, configDirectory);
         const std::vector<TArchiveRef> chain =
             line.FromServer ? ServerChain(line, configDirectory, downloads, err)
                             : SelectChain(CollectArchives(line.Sources), line.At);

@@ -33,7 +33,8 @@ std::string DisplayValue(const TOptionKey& key, const TOptions& options,
         return TimeOfDay(options.InTime());
     }
     if (key.Type == TOptionType::Password) {
-        return options.RemotePassword().empty() ? "" : PasswordMask;
+        // Each password key masks its own value: never a password on the screen or in a log.
+        return key.Get(options, locale).empty() ? "" : PasswordMask;
     }
     return key.Get(options, locale);
 }

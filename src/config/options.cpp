@@ -22,6 +22,7 @@ struct TOptions::TFields {
     std::string RemotePassword;
     int32_t BackupCount = 0;
     int32_t PassiveMode = 0;
+    std::string ArchivePassword;
     TDateTime LastRun = 0.0;
     int32_t FileCountForTransfer = 0;
     TDateTime LastTransfer = 0.0;
@@ -120,6 +121,7 @@ void TOptions::ReadFields(const TIniSnapshot& snapshot) {
     f.RemotePassword = read.String(o, KeyRemotePassword, "");
     f.BackupCount = read.Integer(o, KeyBackupCount, 10);
     f.PassiveMode = read.Integer(o, KeyPassiveMode, 0);
+    f.ArchivePassword = read.String(o, KeyArchivePassword, "");
     f.LastRun = read.DateTime(s, KeyLastRun, 0.0);
     f.FileCountForTransfer = read.Integer(s, KeyFileCount, 0);
     f.LastTransfer = read.DateTime(s, KeyLastTransfer, 0.0);
@@ -213,6 +215,7 @@ SEJFKO_OPTION_GETTER(std::string, RemoteUser)
 SEJFKO_OPTION_GETTER(std::string, RemotePassword)
 SEJFKO_OPTION_GETTER(int32_t, BackupCount)
 SEJFKO_OPTION_GETTER(int32_t, PassiveMode)
+SEJFKO_OPTION_GETTER(std::string, ArchivePassword)
 SEJFKO_OPTION_GETTER(TDateTime, LastRun)
 SEJFKO_OPTION_GETTER(int32_t, FileCountForTransfer)
 SEJFKO_OPTION_GETTER(TDateTime, LastTransfer)
@@ -266,6 +269,9 @@ void TOptions::SetBackupCount(int32_t value) {
 }
 void TOptions::SetPassiveMode(int32_t value) {
     Store(&TFields::PassiveMode, value, OptionsSection, KeyPassiveMode, EncodeInteger, 0);
+}
+void TOptions::SetArchivePassword(const std::string& value) {
+    Store(&TFields::ArchivePassword, value, OptionsSection, KeyArchivePassword, EncodeString, 0);
 }
 void TOptions::SetLastRun(TDateTime value) {
     Store(

@@ -52,6 +52,9 @@ constexpr const char* KeyLastTransfer = "Last transfer";
 // Added later than the others: 0 = active data connections (the default), any other value =
 // passive, for clients behind routers that refuse incoming connections.
 constexpr const char* KeyPassiveMode = "Passive mode";
+// Added later too: the password every archive is encrypted with (AES-256); empty = archives are
+// not encrypted.
+constexpr const char* KeyArchivePassword = "Archive password";
 
 class TOptions {
 public:
@@ -101,6 +104,8 @@ public:
     // Stored as written; the client treats every non-zero value as passive mode.
     int32_t PassiveMode() const;
     void SetPassiveMode(int32_t value);
+    std::string ArchivePassword() const;
+    void SetArchivePassword(const std::string& value);
     TDateTime LastRun() const;
     void SetLastRun(TDateTime value);
     int32_t FileCountForTransfer() const;

@@ -125,6 +125,8 @@ private:
         auto reader = std::make_unique<TZipReader>();
         try {
             reader->Open(archive.Path);
+            reader->SetPasswords(FOptions.Passwords);
+            CheckPassword(*reader);
         } catch (const EZipReadError& error) {
             std::string message = error.what();
             if (index > 0) {
@@ -165,6 +167,17 @@ private:
             FFinal[relative] = TPick{index, i};
         }
         FReaders.push_back(std::move(reader));
+    }
+
+    // A wrong or missing password is told before anything is written: the first encrypted entry
+    // stands for the archive (the engine encrypts every entry of an archive alike).
+    static void CheckPassword(const TZipReader& reader) {
+        for (const TZipDirEntry& entry : reader.Entries()) {
+            if (entry.IsEncrypted()) {
+                reader.CheckPassword(entry);
+                return;
+            }
+        }
     }
 
     void ReadDeletionList(const TZipReader& reader, const TZipDirEntry& entry, bool windows,

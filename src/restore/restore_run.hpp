@@ -12,6 +12,10 @@
 // archives) permission bits are restored. Symbolic links (POSIX link entries) are recreated as
 // stored, whatever they point to, after every file of the chain is written.
 //
+// Encrypted archives: each archive's password is checked when its directory is read, before
+// anything is written; each entry's authentication code is checked before its temporary file
+// is renamed into place, so a file that does not authenticate is never written.
+//
 // A damaged archive (unreadable directory, CRC-32 or size mismatch, cut-off data) stops the
 // whole restore with a message naming the archive and entry; what is restored stays. A full
 // disk stops it too. Other problems (a refused name, a file that cannot be written, a bad
@@ -31,6 +35,10 @@ struct TRestoreOptions {
     std::vector<std::string> Only;  // stored paths or original absolute paths; empty = all
     bool DryRun = false;            // report what would be written and removed, touch nothing
     bool Force = false;             // restore into a directory that is not empty
+    // Tried for encrypted archives (the one whose verification value fits is taken). An archive
+    // that none fits, or that needs one when none is given, stops the restore before anything
+    // is written.
+    std::vector<std::string> Passwords;
 };
 
 // Receives the course of a restore; called on the restoring thread.

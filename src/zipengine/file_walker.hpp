@@ -21,6 +21,7 @@ struct TWalkItem {
     uint64_t Size = 0;
     // A symlink, stored as the link itself: its target text, never followed.
     bool Link = false;
+    const std::string* Password = nullptr;  // set by the batch: the data is encrypted with it
 };
 
 // `*` matches any run of bytes, `?` one byte; "*.*" matches every name, dot or not.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "zipengine/deflate_chunk.hpp"
+#include "zipengine/entry_sealer.hpp"
 
 namespace sejfko::zipengine {
 
@@ -27,6 +28,15 @@ constexpr int32_t RESULT_STOPPED = -3;
 constexpr size_t MAX_JOBS = 64;
 // Entries of the walk between two keep-alive callbacks.
 constexpr uint32_t WalkTickEntries = 256;
+
+// How many pieces a large file of `size` bytes is cut into (at least one).
+size_t PieceCount(uint64_t size) {
+    return static_cast<size_t>(std::max<uint64_t>(1, (size + CHUNK_SIZE - 1) / CHUNK_SIZE));
+}
+
+struct ENoPassword : std::runtime_error {
+    ENoPassword() : std::runtime_error("Šifrování bez hesla není možné") {}
+};
 
 bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
     if (suffix.empty() || suffix.size() > text.size()) {
@@ -83,6 +93,22 @@ void TZipBatch::Notify(int32_t action, int32_t error, uint64_t size, const std::
     }
 }
 
+const std::string* TZipBatch::SpecPassword(const TZipSpec& spec) {
+    if (spec.Encrypt == 0) {
+        return nullptr;
+    }
+    const char* password = spec.Password != nullptr ? spec.Password : FCommand.Password;
+    if (password == nullptr || *password == 0) {
+        throw ENoPassword();
+    }
+    for (const std::string& known : FPasswords) {
+        if (known == password) {
+            return &known;
+        }
+    }
+    return &FPasswords.emplace_back(password);
+}
+
 bool TZipBatch::IsStoredName(const std::string& name) const {
     return std::any_of(FStoreSuffixes.begin(), FStoreSuffixes.end(),
                        [&](const std::string& suffix) { return EndsWithNoCase(name, suffix); });
@@ -124,8 +150,19 @@ int32_t TZipBatch::Run() {
         for (int32_t i = 0; i < FCommand.ArgCount; ++i) {
             const TZipSpec& spec = FCommand.Specs[i];
             if (spec.Spec != nullptr && *spec.Spec != 0) {
+                const std::string* password = nullptr;
+                try {
+                    password = SpecPassword(spec);
+                } catch (const ENoPassword& error) {
+                    Notify(zacMessage, zecBadCommand, 0, error.what());
+                    return RESULT_FAILED;
+                }
+                const size_t before = walker.Items().size();
                 walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
                                spec.AsLink != 0);
+                for (size_t k = before; k < walker.Items().size(); ++k) {
+                    walker.Items()[k].Password = password;
+                }
             }
         }
         Notify(zacSize, 0, walker.TotalSize(), "");
@@ -189,11 +226,8 @@ int32_t TZipBatch::Run() {
 
 void TZipBatch::AddFile(const TWalkItem& item) {
     if (item.Link) {
-        // A few bytes, read here: the job is finished before it is queued.
-        std::unique_ptr<TZipJob> job = NewJob(item, 0);
-        job->ReadLink();
-        job->Done = true;
-        Dispatch(std::move(job), 0);
+        // A few bytes: read (and encrypted) by a worker, as a small file.
+        Dispatch(NewJob(item, 0), 0);
         return;
     }
     const int level = FCommand.Level <= 0 || IsStoredName(item.StoredName)
@@ -217,9 +251,16 @@ void TZipBatch::AddFile(const TWalkItem& item) {
     }
     // Read no more than the size seen now, so the local header's Zip64 choice stays right.
     const auto size = static_cast<uint64_t>(st.st_size);
+    std::shared_ptr<TEntrySealer> sealer;
+    if (item.Password != nullptr) {
+        sealer = std::make_shared<TEntrySealer>(*item.Password, PieceCount(size));
+    }
     uint64_t offset = 0;
+    uint32_t piece = 0;
     do {
         std::unique_ptr<TZipJob> job = NewJob(item, level);
+        job->Sealer = sealer;
+        job->Piece = piece++;
         job->File = file;
         job->Offset = offset;
         job->Want = static_cast<size_t>(std::min<uint64_t>(CHUNK_SIZE, size - offset));
@@ -244,6 +285,7 @@ std::unique_ptr<TZipJob> TZipBatch::NewJob(const TWalkItem& item, int level) {
     }
     job->Item = &item;
     job->Level = level;
+    job->Password = item.Password;
     return job;
 }
 
@@ -272,6 +314,9 @@ void TZipBatch::WriteReadyJobs(bool wait) {
         std::unique_ptr<TZipJob> job = std::move(FQueue.front().first);
         FQueuedBytes -= FQueue.front().second;
         FQueue.pop_front();
+        if (job->Sealer) {
+            job->Sealer->WaitSealed(*job);  // a worker may still be encrypting it
+        }
         if (job->First) {
             Notify(zacItem, 0, job->Item->Size, job->Item->Path);
             FItemSize = job->Item->Size;
@@ -312,22 +357,28 @@ void TZipBatch::WriteJob(TZipJob& job) {
     if (job.Failed) {
         throw std::runtime_error("Nedostatek paměti pro kompresi");
     }
+    if (job.CipherFailed) {
+        throw std::runtime_error("Data nelze zašifrovat (chyba knihovny OpenSSL)");
+    }
     if (job.First) {
         FEntry = TZipEntry{};
         FEntry.Name = item.StoredName;
         FEntry.Mode = job.Mode;
         FEntry.MTime = job.MTime;
         FEntry.Method = job.Stored ? zmStored : zmDeflated;
+        FEntry.Encrypted = job.Password != nullptr;
         FEntry.LocalZip64 = job.StatSize >= ZIP32_LIMIT - LOCAL_ZIP64_MARGIN;
         FEntry.LocalOffset = FOutput->Offset();
-        FEntry.Crc = job.Crc;
+        FEntry.Crc = FEntry.Encrypted ? 0 : job.Crc;  // the authentication code replaces it
         FEntry.Size = job.Size;
         FEntry.CompressedSize = job.Output.size();
         FOutput->Write(LocalHeader(FEntry));  // final for a whole file, else patched below
         FEntryOpen = true;
     } else {
-        FEntry.Crc = static_cast<uint32_t>(
-            crc32_combine(FEntry.Crc, job.Crc, static_cast<z_off_t>(job.Size)));
+        if (!FEntry.Encrypted) {
+            FEntry.Crc = static_cast<uint32_t>(
+                crc32_combine(FEntry.Crc, job.Crc, static_cast<z_off_t>(job.Size)));
+        }
         FEntry.Size += job.Size;
         FEntry.CompressedSize += job.Output.size();
     }
@@ -370,10 +421,18 @@ void TZipBatch::WriteGrownFile(const TWalkItem& item, int level) {
         return;
     }
     const auto size = static_cast<uint64_t>(st.st_size);
+    std::shared_ptr<TEntrySealer> sealer;
+    if (item.Password != nullptr) {
+        sealer = std::make_shared<TEntrySealer>(*item.Password, PieceCount(size));
+    }
     uint64_t offset = 0;
+    uint32_t number = 0;
     while (!FFileOver) {
         piece.Reset();
         piece.Item = &item;
+        piece.Password = item.Password;
+        piece.Sealer = sealer;
+        piece.Piece = number++;
         piece.File = file;
         piece.Offset = offset;
         piece.Want = static_cast<size_t>(std::min<uint64_t>(CHUNK_SIZE, size - offset));

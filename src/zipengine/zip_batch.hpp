@@ -53,11 +53,15 @@ private:
     void WriteReadyJobs(bool wait);
     void WriteJob(TZipJob& job);
     void WriteGrownFile(const TWalkItem& item, int level);
+    // The password a spec encrypts with; null when it does not encrypt. Throws for a spec that
+    // asks for encryption without a password.
+    const std::string* SpecPassword(const TZipSpec& spec);
     void Report(uint64_t bytes);
     void WriteCentralDirectory();
 
     const TZipCommand& FCommand;
     std::vector<std::string> FStoreSuffixes;
+    std::deque<std::string> FPasswords;  // of the specs that encrypt; a deque keeps addresses
     std::unique_ptr<TArchiveOutput> FOutput;
     std::unique_ptr<TWorkPool> FPool;
     std::deque<std::pair<std::unique_ptr<TZipJob>, size_t>> FQueue;  // with the bytes counted

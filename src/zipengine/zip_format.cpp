@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "archive/aes_zip.hpp"
+
 namespace sejfko::zipengine {
 
 namespace {
@@ -26,6 +28,9 @@ void Put64(TBytes& out, uint64_t value) {
 }
 
 uint16_t VersionNeeded(const TZipEntry& entry, bool zip64) {
+    if (entry.Encrypted) {
+        return 51;  // APPNOTE: AES encryption
+    }
     if (zip64) {
         return 45;
     }
@@ -40,6 +45,31 @@ void PutTimestamp(TBytes& out, int64_t mtime) {
     Put16(out, 5);
     out.push_back(1);
     Put32(out, static_cast<uint32_t>(static_cast<int32_t>(std::clamp(mtime, lo, hi))));
+}
+
+uint16_t Flags(const TZipEntry& entry) {
+    return NameFlags(entry.Name) | (entry.Encrypted ? 1 : 0);
+}
+
+uint16_t HeaderMethod(const TZipEntry& entry) {
+    return entry.Encrypted ? aeszip::MethodAes : entry.Method;
+}
+
+size_t AesFieldSize(const TZipEntry& entry) {
+    return entry.Encrypted ? 4 + aeszip::ExtraDataSize : 0;
+}
+
+void PutAesField(TBytes& out, const TZipEntry& entry) {
+    if (!entry.Encrypted) {
+        return;
+    }
+    Put16(out, aeszip::ExtraId);
+    Put16(out, aeszip::ExtraDataSize);
+    Put16(out, aeszip::VendorAe2);
+    out.push_back('A');
+    out.push_back('E');
+    out.push_back(aeszip::Strength256);
+    Put16(out, entry.Method);
 }
 
 uint64_t Field32(uint64_t value) {
@@ -146,13 +176,13 @@ TBytes LocalHeader(const TZipEntry& entry) {
     const uint32_t dos = DosDateTime(static_cast<std::time_t>(entry.MTime));
     Put32(out, 0x04034b50);
     Put16(out, VersionNeeded(entry, entry.LocalZip64));
-    Put16(out, NameFlags(entry.Name));
-    Put16(out, entry.Method);
+    Put16(out, Flags(entry));
+    Put16(out, HeaderMethod(entry));
     Put32(out, dos);
     const TBytes fields = LocalCrcAndSizes(entry);
     out.insert(out.end(), fields.begin(), fields.end());
     Put16(out, entry.Name.size());
-    Put16(out, (entry.LocalZip64 ? 20 : 0) + 9);
+    Put16(out, (entry.LocalZip64 ? 20 : 0) + 9 + AesFieldSize(entry));
     out.insert(out.end(), entry.Name.begin(), entry.Name.end());
     if (entry.LocalZip64) {
         // APPNOTE: the local Zip64 field holds the original size first, then the compressed.
@@ -162,6 +192,7 @@ TBytes LocalHeader(const TZipEntry& entry) {
         out.insert(out.end(), sizes.begin(), sizes.end());
     }
     PutTimestamp(out, entry.MTime);
+    PutAesField(out, entry);
     return out;
 }
 
@@ -181,14 +212,14 @@ TBytes CentralHeader(const TZipEntry& entry) {
     Put32(out, 0x02014b50);
     Put16(out, VERSION_MADE_BY);
     Put16(out, VersionNeeded(entry, !zip64.empty() || entry.LocalZip64));
-    Put16(out, NameFlags(entry.Name));
-    Put16(out, entry.Method);
+    Put16(out, Flags(entry));
+    Put16(out, HeaderMethod(entry));
     Put32(out, DosDateTime(static_cast<std::time_t>(entry.MTime)));
     Put32(out, entry.Crc);
     Put32(out, Field32(entry.CompressedSize));
     Put32(out, Field32(entry.Size));
     Put16(out, entry.Name.size());
-    Put16(out, (zip64.empty() ? 0 : 4 + zip64.size()) + 9);
+    Put16(out, (zip64.empty() ? 0 : 4 + zip64.size()) + 9 + AesFieldSize(entry));
     Put16(out, 0);  // comment
     Put16(out, 0);  // disk
     Put16(out, 0);  // internal attributes
@@ -201,6 +232,7 @@ TBytes CentralHeader(const TZipEntry& entry) {
         out.insert(out.end(), zip64.begin(), zip64.end());
     }
     PutTimestamp(out, entry.MTime);
+    PutAesField(out, entry);
     return out;
 }
 

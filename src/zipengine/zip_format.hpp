@@ -28,6 +28,9 @@ struct TZipEntry {
     uint32_t Mode = 0;        // st_mode, goes to the high half of the external attributes
     int64_t MTime = 0;        // seconds since the epoch
     bool LocalZip64 = false;  // the local header carries a Zip64 extra field with both sizes
+    // AES-256 in the AE-2 form: the headers say method 99 and carry Method in the 0x9901 extra
+    // field; Crc is 0 and the sizes count the salt, verification value and code.
+    bool Encrypted = false;
 };
 
 // Names that are valid UTF-8 with a byte >= 0x80 carry general-purpose bit 11; invalid ones are

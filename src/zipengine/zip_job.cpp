@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "zipengine/entry_sealer.hpp"
 #include "zipengine/file_walker.hpp"
 
 namespace sejfko::zipengine {
@@ -54,8 +55,11 @@ TOpenFile::~TOpenFile() {
 
 void TZipJob::Reset() {
     File.reset();
+    Sealer.reset();
+    Password = nullptr;
+    Piece = 0;
     Outcome = EJobOutcome::Ok;
-    Ended = Failed = Stored = Done = false;
+    Ended = Failed = CipherFailed = Sealed = Stored = Done = false;
     First = Last = true;
     Offset = 0;
     StatSize = 0;
@@ -74,9 +78,20 @@ void TZipJob::Run(TJobContext& context) {
     } catch (const std::bad_alloc&) {
         Failed = true;
     }
+    // Whatever became of the piece: the pieces after it wait for it in the sealer.
+    if (Sealer) {
+        Sealer->Offer(*this);
+    }
 }
 
 void TZipJob::RunUnguarded(TJobContext& context) {
+    if (Item->Link) {
+        ReadLink();
+        if (Outcome == EJobOutcome::Ok) {
+            Encrypt(context);  // a link's target is data like a file's content
+        }
+        return;
+    }
     if (File) {
         context.Input.resize(Want);
         const ssize_t got = ReadAt(File->Handle, context.Input.data(), Want, Offset);
@@ -170,11 +185,19 @@ void TZipJob::Compress(TJobContext& context) {
             Stored = true;  // a whole file that deflate cannot shrink is stored
         }
         if (!Stored) {
+            Encrypt(context);
             return;
         }
     }
     Stored = true;
     Output.assign(input.begin(), input.end());
+    Encrypt(context);
+}
+
+void TZipJob::Encrypt(TJobContext& context) {
+    if (Password != nullptr && !Sealer && !Failed) {
+        CipherFailed = !SealWhole(context.Cipher, *Password, Output);
+    }
 }
 
 }  // namespace sejfko::zipengine

@@ -8,13 +8,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "archive/aes_zip.hpp"
 #include "zipengine/deflate_chunk.hpp"
 
 namespace sejfko::zipengine {
 
 struct TWalkItem;
+class TEntrySealer;
 
 // Reads the files being archived (pread(2)); tests put a failing reader here.
 extern ssize_t (*GReadFileData)(int handle, void* data, size_t size, off_t offset);
@@ -32,6 +35,7 @@ struct TOpenFile {
 struct TJobContext {
     TCompressors Compressors;
     TBuffer Input;
+    aeszip::TAesCipher Cipher;  // for whole files
 };
 
 enum class EJobOutcome { Ok, Skipped, Grown };
@@ -46,12 +50,19 @@ struct TZipJob {
     bool Last = true;
     int Level = 0;          // libdeflate level, 0 stores
     uint64_t StatSize = 0;  // a large file's size when opened (first piece)
+    // Encryption: the password (null: none); for the pieces of a large file, their sealer and
+    // the piece's number. A whole file is encrypted by the job itself.
+    const std::string* Password = nullptr;
+    std::shared_ptr<TEntrySealer> Sealer;
+    uint32_t Piece = 0;
 
     // Results.
     EJobOutcome Outcome = EJobOutcome::Ok;
     bool Ended = false;   // the file's data ends with this job (last piece, or the file shrank)
     bool Failed = false;  // no compressor could be had
-    bool Stored = false;  // Output holds the data as it is
+    bool CipherFailed = false;  // OpenSSL failed (no random source, no memory)
+    bool Sealed = false;        // a piece: encrypted by its sealer (guarded by the sealer's lock)
+    bool Stored = false;        // Output holds the data as it is
     uint32_t Crc = 0;
     uint64_t Size = 0;  // bytes read
     uint32_t Mode = 0;  // of the file (whole file or first piece)
@@ -59,17 +70,20 @@ struct TZipJob {
     TBuffer Output;
     bool Done = false;  // guarded by the pool's lock
 
+    // With a sealer, the piece is offered to it afterwards: Done then means compressed, and the
+    // writer also waits for Sealed.
     void Run(TJobContext& context);
-    // For a link (Item->Link): its target text as the stored data, mode S_IFLNK | 0777 and the
-    // link's own time; Skipped when it is no longer a link or cannot be read.
-    void ReadLink();
     // Ready for another file; large buffers are let go so that idle jobs hold little memory.
     void Reset();
 
 private:
+    // For a link (Item->Link): its target text as the stored data, mode S_IFLNK | 0777 and the
+    // link's own time; Skipped when it is no longer a link or cannot be read.
+    void ReadLink();
     void RunUnguarded(TJobContext& context);
     void ReadWholeFile(TJobContext& context);
     void Compress(TJobContext& context);
+    void Encrypt(TJobContext& context);
 };
 
 }  // namespace sejfko::zipengine

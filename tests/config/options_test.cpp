@@ -91,6 +91,23 @@ TEST(Options, PassiveModeDefaultsToActiveAndKeepsTheStoredValue) {
     EXPECT_EQ(third.Store.PassiveMode(), 0);
 }
 
+// An archive password comes back byte for byte, whatever an INI file could mistake in it: a
+// password read back otherwise would encrypt the archives with something else than the user
+// keeps.
+TEST(Options, ArchivePasswordSurvivesTheFileExactly) {
+    TLoaded loaded;
+    EXPECT_EQ(loaded.Store.ArchivePassword(), "");
+    for (const std::string& password :
+         {std::string(" mezera na kraji "), std::string("a;b # c"), std::string("\"v uvozovkách\""),
+          std::string("x=y=z"), std::string("'jedna'"), std::string("[sekce]"),
+          std::string("Příliš žluťoučký kůň")}) {
+        loaded.Store.SetArchivePassword(password);
+        TOptions reread(PointLocale);
+        reread.Load(loaded.Dir.Path());
+        EXPECT_EQ(reread.ArchivePassword(), password);
+    }
+}
+
 TEST(Options, NeverLoadedStoreHasConstructionValuesAndRefusesSetters) {
     TOptions o(PointLocale);
     EXPECT_FALSE(o.Loaded());

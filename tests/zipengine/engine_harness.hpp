@@ -64,6 +64,8 @@ public:
             specs[i].RootDir = lines[i].RootDir.empty() ? nullptr : lines[i].RootDir.c_str();
             specs[i].Literal = lines[i].Literal ? 1 : 0;
             specs[i].AsLink = lines[i].AsLink ? 1 : 0;
+            specs[i].Password = Password.empty() ? nullptr : Password.c_str();
+            specs[i].Encrypt = Password.empty() ? 0 : -1;
         }
         std::vector<const char*> excludes;
         for (const std::string& e : Excludes) {
@@ -73,6 +75,8 @@ public:
         Command.Caller = this;
         Command.Version = ZIP_ENGINE_VERSION;
         Command.Callback = &TEngineRun::OnCallback;
+        Command.Password = Password.empty() ? nullptr : Password.c_str();
+        Command.Encrypt = Password.empty() ? 0 : -1;
         Command.StoreSuffixes = StoreSuffixes.empty() ? nullptr : StoreSuffixes.c_str();
         Command.System = Hidden ? -1 : 0;
         Command.NoDirEntries = -1;
@@ -108,6 +112,7 @@ public:
     bool Hidden = true;
     bool JunkDir = false;
     int32_t Level = 9;
+    std::string Password;  // non-empty: every spec encrypts with it
     // Called for every callback after it is recorded; its answer goes back to the engine.
     std::function<int32_t(const TCallbackCall&)> Hook;
     std::vector<TCallbackCall> Calls;

@@ -8,6 +8,7 @@
 #include "zipengine/archive_readers.hpp"
 #include "zipengine/deflate_chunk.cpp"
 #include "zipengine/engine_harness.hpp"
+#include "zipengine/entry_sealer.cpp"
 #include "zipengine/file_walker.cpp"
 #include "zipengine/work_pool.cpp"
 #include "zipengine/zip_batch.cpp"
