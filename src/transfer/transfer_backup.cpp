@@ -18,6 +18,7 @@
 
 #include "backup/backup_thread.hpp"
 #include "backup/retention.hpp"
+#include "backup/run_history.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
 #include "platform/data_directory.hpp"
@@ -59,6 +60,29 @@ void SendArchive(TNetFTP& ftp, const std::string& localPath, const std::string& 
         ftp.Put(localPath, name, false);
     }
 }
+
+// A transfer that reached the server leaves one record in the history however it ends. Attempts
+// that never got that far are retried silently every minute and would only crowd the history.
+struct TTransferHistory {
+    THistoryRecord Record;
+    bool Armed = false;
+
+    ~TTransferHistory() {
+        if (!Armed) {
+            return;
+        }
+        Record.End = Now();
+        if (Record.Succeeded) {
+            Record.Result = "Přenos je dokončen";
+        } else {
+            Record.Result = LastTransferErrorText();
+            if (Record.Result.empty()) {
+                Record.Result = "Přenos byl přerušen.";
+            }
+        }
+        AppendHistory(Options.Directory(), Record);
+    }
+};
 
 std::mutex ErrorLock;
 std::string ErrorText;
@@ -164,6 +188,7 @@ bool TBackupThread::TransferBackup() {
     const TSentArchives sent(ResolveDataPath(Options.Directory(), SentArchivesName));
     sent.DeleteLocalCopies(directory);
     std::string name;
+    TTransferHistory history;
     if (!NextWaitingArchive(directory, name, sent.Names())) {
         SetErrorText("Dočasný adresář \"" + directory + "\" nelze přečíst.");
         return false;
@@ -176,6 +201,10 @@ bool TBackupThread::TransferBackup() {
             SetErrorText("Neplatná adresa serveru \"" + Options.RemoteHost() + "\".");
             return false;
         }
+        history.Record.Start = Now();
+        history.Record.Kind = HistoryTransfer;
+        history.Record.Archive = name;
+        history.Record.Files = 1;
         auto ftp = std::make_unique<TNetFTP>();
         ftp->Host = address.Host;
         ftp->Port = address.Port;
@@ -201,12 +230,15 @@ bool TBackupThread::TransferBackup() {
             return false;
         }
         PostStatus(bsTransferStarted);
+        history.Armed = true;
         try {
             if (Terminated()) {
                 ftp->Disconnect();
                 return false;
             }
             SendArchive(*ftp, IncludeTrailingPathDelimiter(directory) + name, name);
+            history.Record.BytesRead = history.Record.BytesWritten =
+                static_cast<uint64_t>(std::max<int64_t>(0, TransferTotal.load()));
             int deleteError = 0;
             const bool deleted =
                 DeleteFile(IncludeTrailingPathDelimiter(directory) + name, &deleteError);
@@ -266,6 +298,7 @@ bool TBackupThread::TransferBackup() {
     if (Terminated()) {
         return false;
     }
+    history.Record.Succeeded = true;
     PostStatus(bsTransferDone);
     PostStatus(bsIdle);
     return true;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "backup/backup_thread.hpp"
+#include "backup/run_history.hpp"
 #include "config/options.hpp"
 #include "platform/clock.hpp"
 #include "platform/fault_injection.hpp"
@@ -141,6 +142,13 @@ TEST(TransferBackup, SendsPrunesAndCountsWithTheExactCommandBytes) {
     EXPECT_EQ(percents.back(), 100);
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_EQ(worker.TransferTotal.load(), static_cast<int64_t>(f.Content.size()));
+    const std::vector<THistoryRecord> history = ReadHistory(f.Dir.Path());
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].Kind, HistoryTransfer);
+    EXPECT_EQ(history[0].Archive, Archive);
+    EXPECT_TRUE(history[0].Succeeded);
+    EXPECT_EQ(history[0].BytesWritten, f.Content.size());
+    EXPECT_EQ(history[0].Start, StartTime);
 }
 
 TEST(TransferBackup, EmptyTemporaryDirectorySetsTheCountToZeroWithoutConnecting) {
@@ -252,6 +260,7 @@ TEST(TransferBackup, ConnectionAndLoginFailuresAreSilent) {
         EXPECT_EQ(Options.FileCountForTransfer(), 1) << c.Name;
         EXPECT_EQ(Options.LastTransfer(), 0.0) << c.Name;
         EXPECT_NE(LastTransferErrorText(), "") << c.Name;
+        EXPECT_TRUE(ReadHistory(f.Dir.Path()).empty()) << c.Name;
     }
 }
 
@@ -267,6 +276,10 @@ TEST(TransferBackup, RefusedUploadIsReportedAndKeepsTheArchive) {
     EXPECT_TRUE(FileExists(f.Local()));
     EXPECT_EQ(Options.FileCountForTransfer(), 1);
     EXPECT_EQ(LastTransferErrorText(), "553 Not allowed");
+    const std::vector<THistoryRecord> history = ReadHistory(f.Dir.Path());
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_FALSE(history[0].Succeeded);
+    EXPECT_EQ(history[0].Result, "553 Not allowed");
 }
 
 // An upload cut short leaves nothing under the archive's name, the next one clears what it left,
