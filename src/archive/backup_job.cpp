@@ -98,7 +98,10 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
         zip.FSpecArgs.clear();
         zip.FSpecExtras.clear();
         for (const TArchiveItem& item : items) {
-            if (DirectoryExists(item.Path)) {
+            if (item.Link && item.Exact) {
+                zip.FSpecArgs.push_back(item.Path);
+                zip.FSpecExtras.push_back({std::string(), true, true});
+            } else if (DirectoryExists(item.Path)) {
                 zip.FSpecArgs.push_back(">" + IncludeTrailingPathDelimiter(item.Path) + "*.*");
                 zip.FSpecExtras.emplace_back();
             } else {

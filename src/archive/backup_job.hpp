@@ -83,6 +83,9 @@ struct TArchiveItem {
     bool Exact = false;
     // Stored at the archive's root under its file name (the deletion list).
     bool AtRoot = false;
+    // A symlink the caller's scan met in a tree: stored as the link itself, never followed
+    // (with Exact).
+    bool Link = false;
 };
 
 // What a job needs beyond its arguments.

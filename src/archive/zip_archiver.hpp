@@ -157,6 +157,7 @@ public:
     struct TSpecExtra {
         std::string RootDir;   // non-empty: replaces RootDir for that line's files
         bool Literal = false;  // the line is one exact path: no prefix, no trimming, no pattern
+        bool AsLink = false;   // with Literal: a symlink there is stored as the link itself
     };
     std::vector<TSpecExtra> FSpecExtras;
     std::vector<std::string> FSpecArgsExcl;  // patterns to leave out

@@ -145,6 +145,7 @@ TZipCommandBuffer::TZipCommandBuffer(const TZipArchiver& archiver, void* caller,
         spec.Encrypt = command.Encrypt;
         spec.Recurse = line.Recurse;
         spec.Literal = extra.Literal ? 1 : 0;
+        spec.AsLink = extra.Literal && extra.AsLink ? 1 : 0;
         spec.RootDir = rootDir;
         if (!extra.RootDir.empty()) {
             spec.RootDir = Copy(FullPath(extra.RootDir));

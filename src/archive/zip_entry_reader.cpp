@@ -309,4 +309,20 @@ void TZipReader::CheckPassword(const TZipDirEntry& entry) const {
     TEntryData(FFile, entry, none, FPasswords).CheckPassword();
 }
 
+std::string TZipReader::ReadLinkTarget(const TZipDirEntry& entry) const {
+    std::string target;
+    bool usable = true;
+    ExtractTo(entry, [&](const char* data, std::size_t size) {
+        if (size > MaxLinkTarget - std::min(target.size(), MaxLinkTarget)) {
+            usable = false;  // read on to its end all the same, so that damage still shows
+        } else {
+            target.append(data, size);
+        }
+    });
+    if (!usable || target.find('\0') != std::string::npos) {
+        target.clear();
+    }
+    return target;
+}
+
 }  // namespace sejfko

@@ -70,8 +70,16 @@ struct TZipDirEntry {
     uint16_t AesMethod = 0;
 
     bool IsDirectory() const { return !Name.empty() && Name.back() == '/'; }
+    // A symbolic link as POSIX zip tools store one: made on Unix, type S_IFLNK in the high half
+    // of the external attributes; its data is the link's target text.
+    bool IsSymlink() const {
+        return (VersionMadeBy >> 8) == 3 && ((ExternalAttributes >> 16) & 0170000) == 0120000;
+    }
     bool IsEncrypted() const { return (Flags & 1) != 0; }
 };
+
+// The longest link target taken from an archive (what Linux allows).
+constexpr std::size_t MaxLinkTarget = 4095;
 
 // Receives an entry's uncompressed data, chunk by chunk in order.
 using TZipDataSink = std::function<void(const char* data, std::size_t size)>;
@@ -107,6 +115,10 @@ public:
     // an I/O error); whatever `sink` throws passes through. The data seen by `sink` before a
     // failure is not to be trusted.
     void ExtractTo(const TZipDirEntry& entry, const TZipDataSink& sink) const;
+    // The target text of a link entry, read through ExtractTo (so checked alike, and throwing
+    // alike). Empty when no link can be made of it: empty, longer than MaxLinkTarget, or holding
+    // a NUL byte.
+    std::string ReadLinkTarget(const TZipDirEntry& entry) const;
 
 private:
     std::string FPath;

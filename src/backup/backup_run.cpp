@@ -87,18 +87,22 @@ std::vector<TArchiveItem> ChangedItems(const TExpandedFileList& files) {
     std::vector<TArchiveItem> items;
     items.reserve(files.size());
     for (const TExpandedFile& file : files) {
-        items.push_back(TArchiveItem{file.Name, true, IsUpdateBatchPath(file.Name)});
+        items.push_back(TArchiveItem{file.Name, true, IsUpdateBatchPath(file.Name), file.Link});
     }
     return items;
 }
 
 // The selection's own entries, for a complete archive: typed by a person, so an entry that names
 // no file may be a pattern; one that names a file is that file.
-std::vector<TArchiveItem> SelectionItems(const TStringList& entries) {
+// The links the exclusions met below an entry go as links (the engine keeps the others it meets).
+std::vector<TArchiveItem> SelectionItems(const TStringList& entries, const TStringList& links) {
     std::vector<TArchiveItem> items;
-    items.reserve(entries.size());
+    items.reserve(entries.size() + links.size());
     for (const std::string& entry : entries) {
         items.push_back(TArchiveItem{entry, FileExists(entry), false});
+    }
+    for (const std::string& link : links) {
+        items.push_back(TArchiveItem{link, true, false, true});
     }
     return items;
 }
@@ -165,6 +169,7 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
 
     TStringList includeList;
     TStringList excludeList;
+    TStringList treeLinks;  // symlinks the exclusions met below an entry
     std::vector<TArchiveItem> fileList;
     TFileList newState;
     TFileList previousOfChanged;
@@ -191,7 +196,7 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
         return;
     }
     PostStatus(bsSelectionRead);
-    ApplyExclusions(includeList, excludeList, query);
+    ApplyExclusions(includeList, excludeList, query, &treeLinks);
     if (Terminated()) {
         return;
     }
@@ -200,13 +205,14 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
     const bool incrementalKind = kind == bkIncWeek || kind == bkIncMonth;
     bool complete = false;
     if (kind == bkFull) {
-        fileList = SelectionItems(includeList);
+        fileList = SelectionItems(includeList, treeLinks);
         complete = true;
         // A later switch to an incremental kind must start from a complete backup.
         DeleteFile(IncSelectPath);
     } else if (incrementalKind) {
         TExpandedFileList expanded;
         ExpandSelection(expanded, includeList, query);
+        AddTreeLinks(expanded, treeLinks);
         if (Terminated()) {
             return;
         }
@@ -218,7 +224,7 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
             complete = false;
         } else {
             BuildFileState(newState, expanded, query);
-            fileList = SelectionItems(includeList);
+            fileList = SelectionItems(includeList, treeLinks);
             complete = true;
         }
     }

@@ -15,6 +15,7 @@
 // directory stays, with everything the expansion makes of it, as it always did.
 
 #include <unordered_map>
+#include <unordered_set>
 
 #include "backup/selection_file.hpp"
 #include "platform/file_system.hpp"
@@ -80,16 +81,34 @@ public:
                 }
             } else if (SameName(entry, exclusion)) {
                 Erase(i);
-            } else if (GetFileStatus(entry).Kind == TEntryKind::Regular) {
+            } else if (FLinks.count(entry) != 0 ||
+                       GetFileStatus(entry).Kind == TEntryKind::Regular) {
                 // A file whose name begins the excluded path ("/a/notes" under the exclusion
                 // "/a/notes-old/") is no directory above it: dropping it would lose a file the
-                // user selected.
+                // user selected. A link the expansion met is never entered.
                 ++i;
             } else {
                 ReplaceByChildren(i);
             }
         }
         return true;
+    }
+
+    // Moves the links the expansion met out of the include list, in order, into `links`.
+    void TakeLinks(TStringList* links) {
+        if (FLinks.empty()) {
+            return;
+        }
+        TStringList kept;
+        kept.reserve(FInclude.size());
+        for (std::string& entry : FInclude) {
+            if (FLinks.count(entry) == 0) {
+                kept.push_back(std::move(entry));
+            } else if (links != nullptr) {
+                links->push_back(std::move(entry));
+            }
+        }
+        FInclude = std::move(kept);
     }
 
 private:
@@ -110,16 +129,16 @@ private:
         if (ListDirectory(FInclude[i], entries)) {
             IndexNames();
             for (const TDirectoryEntry& entry : entries) {
-                // A symlink met below an entry is never followed into a directory (the scan
-                // does not either): listed as an entry of its own, it would be.
-                if (entry.Kind == TEntryKind::Symlink && entry.Target != TEntryKind::Regular) {
-                    continue;
-                }
                 std::string child = prefix + entry.Name;
                 if (entry.Kind == TEntryKind::Directory) {
                     child += PathDelimiter;
                 }
                 if (FCounts.try_emplace(NameKey(child), 1).second) {
+                    // A symlink met below an entry stays a link, as in the scan: it is marked,
+                    // since as an entry of the selection it would be followed.
+                    if (entry.Kind == TEntryKind::Symlink) {
+                        FLinks.insert(child);
+                    }
                     FInclude.push_back(std::move(child));
                     FOrigin.push_back(origin);
                 }
@@ -154,19 +173,23 @@ private:
     const TQueryAbort& FQuery;
     std::unordered_map<std::string, int> FCounts;  // entries per name key, once needed
     const TStringList FSelected;                   // the entries as the user listed them
-    std::vector<std::size_t> FOrigin;  // per entry: the listed entry it was expanded from
+    std::vector<std::size_t> FOrigin;        // per entry: the listed entry it was expanded from
+    std::unordered_set<std::string> FLinks;  // symlinks the expansion met
     bool FIndexed = false;
 };
 
 }  // namespace
 
-bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query) {
+bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query,
+                     TStringList* links) {
     TExclusionRun run(include, query);
     for (const std::string& exclusion : exclude) {
         if (!run.Apply(exclusion)) {
+            run.TakeLinks(links);
             return false;
         }
     }
+    run.TakeLinks(links);
     return true;
 }
 

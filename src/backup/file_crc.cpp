@@ -2,10 +2,12 @@
 // file's size.
 
 #include <memory>
+#include <string>
 
 #include "archive/crc32.hpp"
 #include "backup/file_scan.hpp"
 #include "platform/file_io.hpp"
+#include "platform/file_system.hpp"
 
 namespace sejfko {
 
@@ -15,6 +17,20 @@ namespace {
 constexpr std::size_t ChunkSize = 256 * 1024;
 
 }  // namespace
+
+void LinkCrc32(const std::string& path, uint32_t& crc, uint16_t& error) {
+    crc = 0;
+    error = 1;
+    try {
+        std::string target;
+        if (ReadSymlink(path, target)) {
+            crc = ~Crc32(0, target.data(), target.size());
+            error = 0;
+        }
+    } catch (...) {
+        // Never throws, as FileCrc32.
+    }
+}
 
 void FileCrc32(const std::string& fileName, uint32_t& crc, uint16_t& error,
                const TQueryAbort& query) {

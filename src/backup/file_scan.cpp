@@ -47,16 +47,17 @@ private:
             }
             if (entry.Kind == TEntryKind::Directory) {
                 AddDirectory(prefix + entry.Name);
-            } else if (entry.Target == TEntryKind::Regular) {
-                // Regular files, and symlinks read through to them; symlinked directories are
-                // never entered, which rules out loops.
+            } else if (entry.Kind == TEntryKind::Regular) {
                 Append(prefix + entry.Name, entry.ModifiedSeconds, entry.Size);
+            } else if (entry.Kind == TEntryKind::Symlink) {
+                // Kept as a link, never entered: no loops, nothing from outside the tree.
+                Append(prefix + entry.Name, entry.LinkModifiedSeconds, entry.LinkSize, true);
             }
         }
     }
 
-    void Append(std::string name, std::time_t modified, int64_t size) {
-        FDest.push_back(TExpandedFile{std::move(name), UnixTimeToFileDate(modified), size});
+    void Append(std::string name, std::time_t modified, int64_t size, bool link = false) {
+        FDest.push_back(TExpandedFile{std::move(name), UnixTimeToFileDate(modified), size, link});
     }
 
     TExpandedFileList& FDest;
@@ -77,6 +78,16 @@ bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& sr
         }
     }
     return true;
+}
+
+void AddTreeLinks(TExpandedFileList& dest, const std::vector<std::string>& links) {
+    for (const std::string& link : links) {
+        const TFileStatus status = GetFileStatus(link, false);
+        if (status.Kind == TEntryKind::Symlink || status.Kind == TEntryKind::Regular) {
+            dest.push_back(TExpandedFile{link, UnixTimeToFileDate(status.ModifiedSeconds),
+                                         status.Size, status.Kind == TEntryKind::Symlink});
+        }
+    }
 }
 
 }  // namespace sejfko

@@ -1,9 +1,9 @@
 #pragma once
 // Expansion of selection entries into files with their stamps, and whole-file CRC-32. Directories
-// are walked depth first in name order, dot-files included; symlinks met while recursing are read
-// through when they point to regular files and never followed into directories (no loops); a
-// symlink named in the selection itself is followed. Only regular files are listed; FIFOs, sockets
-// and devices are skipped and never opened.
+// are walked depth first in name order, dot-files included; a symlink met while recursing is
+// listed as a link (whatever it points to, dangling too) and never followed, so the archive keeps
+// it as a link; a symlink named in the selection itself is followed. Otherwise only regular files
+// are listed; FIFOs, sockets and devices are skipped and never opened.
 
 #include <cstdint>
 #include <functional>
@@ -18,6 +18,9 @@ struct TExpandedFile {
     std::string Name;   // full path
     int32_t Stamp = 0;  // last-write time, local, MS-DOS packed
     int64_t Size = 0;   // bytes, at the time of the scan
+    // A symlink met in a tree: Stamp and Size are the link's own (lstat), its content is its
+    // target text.
+    bool Link = false;
 };
 using TExpandedFileList = std::vector<TExpandedFile>;
 
@@ -31,6 +34,17 @@ using TQueryAbort = std::function<void(bool& Abort)>;
 // True when not cancelled.
 bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& src,
                      const TQueryAbort& query);
+
+// Appends each of `links` (symlinks met below a selection entry by the exclusions, see
+// ApplyExclusions) that is still a link as a Link entry; one that became a regular file since is
+// appended as a file, anything else is left out.
+void AddTreeLinks(TExpandedFileList& dest, const std::vector<std::string>& links);
+
+// The checksum the incremental state keeps for a link: CRC-32 of its target text with all bits
+// inverted, so that a file whose content equals that text never passes for the link (or the
+// reverse) when one replaces the other. Error 0, or Error 1 (crc 0) when `path` is no symlink or
+// cannot be read. Never throws.
+void LinkCrc32(const std::string& path, uint32_t& crc, uint16_t& error);
 
 // CRC-32 (ISO 3309, as zip uses) of the whole file, read in chunks. Error 0 and the checksum,
 // or Error 1 (and crc 0) when the file cannot be opened or read, or is not a regular file, or

@@ -21,6 +21,20 @@ bool FitsOnOneLine(const std::string& name) {
     return name.find_first_of("\r\n") == std::string::npos;
 }
 
+// A link's record holds the checksum of its target text; it is never followed.
+void EntryChecksum(const TExpandedFile& file, uint32_t& crc, uint16_t& error,
+                   const TQueryAbort& query) {
+    if (file.Link) {
+        LinkCrc32(file.Name, crc, error);
+    } else {
+        FileCrc32(file.Name, crc, error, query);
+    }
+}
+
+bool Vanished(const TExpandedFile& file) {
+    return GetFileStatus(file.Name, !file.Link).Gone();
+}
+
 bool AskAbort(const TQueryAbort& query) {
     bool abort = false;
     if (query) {
@@ -55,10 +69,10 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
         uint16_t error = 0;
         const int index = oldState.IndexOf(file.Name);
         if (index < 0) {
-            FileCrc32(file.Name, crc, error, query);
+            EntryChecksum(file, crc, error, query);
             if (error == 0) {
                 newState.Add(file.Name, file.Stamp, crc);
-            } else if (GetFileStatus(file.Name).Gone()) {
+            } else if (Vanished(file)) {
                 continue;  // gone again before anything was stored of it
             }
             changed.push_back(std::move(file));
@@ -71,9 +85,9 @@ bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList
             newState.Add(stored.Name, stored.Stamp, stored.Crc);
             continue;
         }
-        FileCrc32(file.Name, crc, error, query);
+        EntryChecksum(file, crc, error, query);
         if (error != 0) {
-            if (GetFileStatus(file.Name).Gone()) {
+            if (Vanished(file)) {
                 // Deleted since the scan: forgetting it would bring the stored version back
                 // on a restore.
                 vanished.push_back(std::move(stored.Name));
@@ -131,7 +145,7 @@ void BuildFileState(TFileList& newState, const TExpandedFileList& files, const T
         }
         uint32_t crc = 0;
         uint16_t error = 0;
-        FileCrc32(file.Name, crc, error, query);
+        EntryChecksum(file, crc, error, query);
         if (error == 0) {
             newState.Add(file.Name, file.Stamp, crc);
         }

@@ -33,8 +33,10 @@ TSelectionResult ReadSelectionFile(const std::string& path, TStringList& include
 // the excluded path itself is an entry. An exclusion matches only as the expansion writes it (a
 // directory with its trailing separator, a file without); names are compared as the platform
 // does (exactly on POSIX). A file whose name merely begins the excluded path stays; a directory
-// that cannot be listed is dropped; symlinks to directories are not expanded into. `query` is
-// asked before each entry is looked at. True when not cancelled.
-bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query);
+// that cannot be listed is dropped. Symlinks the expansion meets are never expanded into: they
+// leave `include` (which would follow them) for `links`, in order (dropped when `links` is null),
+// to be kept as links. `query` is asked before each entry is looked at. True when not cancelled.
+bool ApplyExclusions(TStringList& include, const TStringList& exclude, const TQueryAbort& query,
+                     TStringList* links = nullptr);
 
 }  // namespace sejfko

@@ -20,6 +20,20 @@ std::string FormatDosStamp(uint32_t stamp) {
     return text;
 }
 
+// " -> TARGET" for a link entry, so that it reads as `ls -l` shows links; "" for others. A link
+// whose data cannot be read shows "?" (verify names the damage).
+std::string LinkSuffix(const TZipReader& reader, const TZipDirEntry& entry) {
+    if (!entry.IsSymlink()) {
+        return {};
+    }
+    std::string target;
+    try {
+        target = reader.ReadLinkTarget(entry);
+    } catch (const EZipReadError&) {
+    }
+    return " -> " + (target.empty() ? std::string("?") : PrintableName(target));
+}
+
 }  // namespace
 
 std::string PrintableName(const std::string& name) {
@@ -84,7 +98,7 @@ int RunListCommand(std::vector<std::string> arguments, const std::string& config
         std::snprintf(line, sizeof line, "%14" PRIu64 "%14" PRIu64 "  %s  %s  ",
                       entry.UncompressedSize, entry.CompressedSize,
                       FormatDosStamp(entry.DosDateTime).c_str(), check);
-        out << line << PrintableName(entry.Name) << "\n";
+        out << line << PrintableName(entry.Name) << LinkSuffix(reader, entry) << "\n";
         size += entry.UncompressedSize;
         compressed += entry.CompressedSize;
     }

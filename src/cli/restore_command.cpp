@@ -154,6 +154,10 @@ public:
         }
     }
 
+    void PlannedLink(const std::string& relative, const std::string& target) override {
+        FOut << "odkaz: " << PrintableName(relative) << " -> " << PrintableName(target) << "\n";
+    }
+
     void EndLine() {
         if (FDrawn) {
             FErr << "\n" << std::flush;
@@ -177,6 +181,10 @@ void PrintSummary(const TRestoreSummary& summary, bool dryRun, std::ostream& out
     out << (dryRun ? "Souborů k zapsání: " : "Zapsané soubory: ") << summary.FilesWritten << "\n"
         << (dryRun ? "Souborů ke smazání: " : "Smazané soubory: ") << summary.FilesRemoved << "\n"
         << (dryRun ? "Bajtů k zapsání: " : "Zapsané bajty: ") << summary.BytesWritten << "\n";
+    if (summary.LinksCreated > 0) {
+        out << (dryRun ? "Odkazů k vytvoření: " : "Vytvořené odkazy: ") << summary.LinksCreated
+            << "\n";
+    }
     if (summary.Problems > 0) {
         out << "Problémy: " << summary.Problems << "\n";
     }

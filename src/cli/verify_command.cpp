@@ -8,10 +8,13 @@ namespace sejfko {
 
 namespace {
 
-// Reasons for the bad entries (empty when the archive is sound).
+// Reasons for the bad entries (empty when the archive is sound); `links` counts the link
+// entries. A link entry must also hold a target a link can be made of.
 std::vector<std::string> VerifyArchive(const std::string& path,
-                                       const std::vector<std::string>& passwords) {
+                                       const std::vector<std::string>& passwords,
+                                       std::size_t& links) {
     std::vector<std::string> problems;
+    links = 0;
     TZipReader reader;
     try {
         reader.Open(path);
@@ -31,7 +34,15 @@ std::vector<std::string> VerifyArchive(const std::string& path,
     }
     for (const TZipDirEntry& entry : reader.Entries()) {
         try {
-            reader.ExtractTo(entry, {});
+            if (!entry.IsSymlink()) {
+                reader.ExtractTo(entry, {});
+            } else if (reader.ReadLinkTarget(entry).empty()) {
+                problems.push_back("Symbolický odkaz \"" + entry.Name +
+                                   "\" má prázdný, příliš dlouhý nebo nulovým bajtem "
+                                   "porušený cíl.");
+            } else {
+                ++links;
+            }
         } catch (const EZipReadError& error) {
             problems.emplace_back(error.what());
         }
@@ -62,9 +73,14 @@ int RunVerifyCommand(std::vector<std::string> arguments, const std::string& conf
     }
     bool allSound = true;
     for (const std::string& path : arguments) {
-        const std::vector<std::string> problems = VerifyArchive(path, passwords);
+        std::size_t links = 0;
+        const std::vector<std::string> problems = VerifyArchive(path, passwords, links);
         if (problems.empty()) {
-            out << PrintableName(path) << ": OK\n";
+            out << PrintableName(path) << ": OK";
+            if (links > 0) {
+                out << " (symbolické odkazy: " << links << ")";
+            }
+            out << "\n";
             continue;
         }
         allSound = false;

@@ -211,6 +211,67 @@ bool TConfinedDirectory::RemoveFile(const std::string& relative) {
     return true;
 }
 
+void TConfinedDirectory::MakeSymlink(const std::string& relative, const std::string& target,
+                                     const std::optional<std::timespec>& modified) {
+    std::string parent;
+    std::string name;
+    if (!SplitComponents(relative, parent, name) || target.empty() ||
+        target.find('\0') != std::string::npos) {
+        Raise(EINVAL, FullPath(relative));
+    }
+    int error = 0;
+    const int handle = OpenDirectory(parent, true, error);
+    const auto fail = [&](int code) {
+        ::close(handle);
+        Raise(code, FullPath(relative));
+    };
+    std::string temp;
+    for (int attempt = 0; attempt < 100 && temp.empty(); ++attempt) {
+        temp = "." + name.substr(0, MaxTempStem) + "." + RandomLetters();
+        const std::string tempPath = FullPath(parent.empty() ? temp : parent + "/" + temp);
+        if (const int fault = InjectedFault(TFileOperation::Create, tempPath)) {
+            fail(fault);
+        }
+        if (::symlinkat(target.c_str(), handle, temp.c_str()) != 0) {
+            if (errno != EEXIST) {
+                fail(errno);
+            }
+            temp.clear();
+        }
+    }
+    if (temp.empty()) {
+        fail(EEXIST);
+    }
+    const auto dropTemp = [&](int code) {
+        ::unlinkat(handle, temp.c_str(), 0);
+        fail(code);
+    };
+    if (modified) {
+        const std::timespec times[2] = {{0, UTIME_NOW}, *modified};
+        if (::utimensat(handle, temp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+            dropTemp(errno);
+        }
+    }
+    if (const int fault = InjectedFault(TFileOperation::Rename, FullPath(relative))) {
+        dropTemp(fault);
+    }
+    if (::renameat(handle, temp.c_str(), handle, name.c_str()) != 0) {
+        int code = errno;
+        // A directory left empty by the chain's deletions makes way; one with entries does not.
+        if ((code == EISDIR || code == ENOTEMPTY || code == EEXIST) &&
+            ::unlinkat(handle, name.c_str(), AT_REMOVEDIR) == 0 &&
+            ::renameat(handle, temp.c_str(), handle, name.c_str()) == 0) {
+            code = 0;
+        } else if (code == ENOTEMPTY || code == EEXIST) {
+            code = EISDIR;
+        }
+        if (code != 0) {
+            dropTemp(code);
+        }
+    }
+    ::close(handle);
+}
+
 bool TConfinedDirectory::IsDirectory(const std::string& relative) {
     std::string parent;
     std::string name;

@@ -39,6 +39,12 @@ public:
     // Deletes a file or symlink (never what a symlink points to). True when something was
     // deleted, false when there was nothing (a missing parent included). EISDIR for a directory.
     bool RemoveFile(const std::string& relative);
+    // Creates the symlink `relative` with the text `target` (any text: it is never followed
+    // here) and, when given, its own modification time, replacing a file or symlink there, or an
+    // empty directory; EISDIR when a directory with entries stands there. Made under a temporary
+    // name and renamed into place (fault-injection seam: Create, Rename).
+    void MakeSymlink(const std::string& relative, const std::string& target,
+                     const std::optional<std::timespec>& modified);
     // True when a directory (not a symlink to one) stands at `relative`.
     bool IsDirectory(const std::string& relative);
 

@@ -182,6 +182,8 @@ bool ListDirectory(const std::string& path, std::vector<TDirectoryEntry>& entrie
         }
         item.Kind = item.Target = KindOf(st.st_mode);
         if (item.Kind == TEntryKind::Symlink) {
+            item.LinkSize = st.st_size;
+            item.LinkModifiedSeconds = st.st_mtime;
             struct stat target {};
             if (::fstatat(handle, name, &target, 0) == 0) {
                 item.Target = KindOf(target.st_mode);
@@ -205,6 +207,33 @@ bool ListDirectory(const std::string& path, std::vector<TDirectoryEntry>& entrie
     std::sort(entries.begin(), entries.end(),
               [](const TDirectoryEntry& a, const TDirectoryEntry& b) { return a.Name < b.Name; });
     return true;
+}
+
+bool ReadSymlink(const std::string& path, std::string& target, int* error) {
+    // Link targets are short (4 KiB on Linux at most); the buffer grows for systems that differ.
+    constexpr std::size_t limit = 1 << 20;
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (length < 0) {
+            if (error != nullptr) {
+                *error = errno;
+            }
+            return false;
+        }
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            target = std::move(buffer);
+            return true;
+        }
+        if (buffer.size() >= limit) {
+            if (error != nullptr) {
+                *error = ENAMETOOLONG;
+            }
+            return false;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 std::string IncludeTrailingPathDelimiter(const std::string& path) {

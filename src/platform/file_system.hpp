@@ -37,12 +37,19 @@ struct TDirectoryEntry {
     TEntryKind Target = TEntryKind::Other;
     int64_t Size = 0;                 // of the target for symlinks
     std::time_t ModifiedSeconds = 0;  // of the target for symlinks
+    // Of a Symlink itself (lstat): the length of its target text and its own time.
+    int64_t LinkSize = 0;
+    std::time_t LinkModifiedSeconds = 0;
 };
 
 // Every entry but "." and "..", dot-files included, sorted by name byte for byte. False when
 // the directory cannot be listed (errno value in `error`).
 bool ListDirectory(const std::string& path, std::vector<TDirectoryEntry>& entries,
                    int* error = nullptr);
+
+// The target text of the symlink `path`, never followed. False (errno in `error`, EINVAL when
+// `path` is no symlink) when it cannot be read.
+bool ReadSymlink(const std::string& path, std::string& target, int* error = nullptr);
 
 // `path` with one trailing separator (none added when it has one already).
 std::string IncludeTrailingPathDelimiter(const std::string& path);

@@ -159,12 +159,9 @@ private:
             if (!FOnly.Matches(relative, !directory)) {
                 continue;
             }
-            if (!directory && type != 0 && type != TypeRegular) {
+            if (!directory && type != 0 && type != TypeRegular && type != TypeSymlink) {
                 Problem("Položka \"" + entry.Name + "\" v archivu " + archive.Name +
-                        " odmítnuta: " +
-                        (type == TypeSymlink ? "symbolické odkazy se neobnovují"
-                                             : "není to obyčejný soubor") +
-                        ".");
+                        " odmítnuta: není to obyčejný soubor ani symbolický odkaz.");
                 continue;
             }
             FFinal[relative] = TPick{index, i};
@@ -249,9 +246,62 @@ private:
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
             std::sort(picks[i].begin(), picks[i].end());
             for (const auto& [entry, relative] : picks[i]) {
-                RestoreEntry(*FReaders[i], FReaders[i]->Entries()[entry], relative);
+                const TZipDirEntry& found = FReaders[i]->Entries()[entry];
+                if (found.IsSymlink()) {
+                    TakeLink(*FReaders[i], found, relative);
+                } else {
+                    RestoreEntry(*FReaders[i], found, relative);
+                }
             }
             FReaders[i].reset();
+        }
+        MakeLinks();
+    }
+
+    // A link's target is read with its archive, but the link is made only when every file of
+    // the chain is written: nothing the restore writes can then pass through it (and the
+    // confined walk would refuse to anyway). Its target is data: absolute or leading out, it is
+    // made as stored.
+    void TakeLink(const TZipReader& reader, const TZipDirEntry& entry,
+                  const std::string& relative) {
+        std::string target;
+        try {
+            target = reader.ReadLinkTarget(entry);
+        } catch (const EZipReadError& error) {
+            Stop(error.what());
+        }
+        if (target.empty()) {
+            Problem("Odkaz \"" + relative +
+                    "\" nelze obnovit: jeho cíl v archivu je prázdný, příliš dlouhý nebo "
+                    "obsahuje nulový bajt.");
+            return;
+        }
+        std::optional<std::timespec> modified;
+        if (entry.ModifiedUnix) {
+            modified = std::timespec{static_cast<std::time_t>(*entry.ModifiedUnix), 0};
+        }
+        FLinks.push_back(TLink{relative, std::move(target), modified});
+    }
+
+    void MakeLinks() {
+        std::vector<TLink> links = std::move(FLinks);
+        FLinks.clear();
+        for (const TLink& link : links) {
+            if (FOptions.DryRun) {
+                FObserver.PlannedLink(link.Relative, link.Target);
+                ++FSummary.LinksCreated;
+                continue;
+            }
+            try {
+                FDirectory->MakeSymlink(link.Relative, link.Target, link.Modified);
+            } catch (const EOSError& error) {
+                if (StopsRestore(error.Code)) {
+                    Stop(WriteFailure(link.Relative, error.Code));
+                }
+                Problem(WriteFailure(link.Relative, error.Code));
+                continue;
+            }
+            ++FSummary.LinksCreated;
         }
     }
 
@@ -311,6 +361,12 @@ private:
     std::vector<std::unique_ptr<TZipReader>> FReaders;  // one per archive of the chain
     std::unordered_map<std::string, TPick> FFinal;
     std::set<std::string> FDeleted;  // sorted: deletions are made and listed in name order
+    struct TLink {
+        std::string Relative;
+        std::string Target;
+        std::optional<std::timespec> Modified;
+    };
+    std::vector<TLink> FLinks;  // made once every file is written
     std::string FPreviousStamp;
     TRestoreSummary FSummary;
     uint64_t FDone = 0;

@@ -9,7 +9,8 @@
 // tree without following symlinks (TConfinedDirectory). Each file goes through a temporary file
 // renamed into place, so a file that fails part-way leaves the earlier version (or nothing)
 // behind, never a torn file. Zero runs become holes; modification times and (from POSIX
-// archives) permission bits are restored.
+// archives) permission bits are restored. Symbolic links (POSIX link entries) are recreated as
+// stored, whatever they point to, after every file of the chain is written.
 //
 // Encrypted archives: each archive's password is checked when its directory is read, before
 // anything is written; each entry's authentication code is checked before its temporary file
@@ -53,6 +54,8 @@ public:
     virtual void Problem(const std::string& /*message*/) {}
     // In a dry run: a file that would be removed (`remove`) or written (with its size).
     virtual void Planned(bool /*remove*/, const std::string& /*relative*/, uint64_t /*size*/) {}
+    // In a dry run: a symbolic link that would be created.
+    virtual void PlannedLink(const std::string& /*relative*/, const std::string& /*target*/) {}
 };
 
 struct TRestoreSummary {
@@ -60,6 +63,7 @@ struct TRestoreSummary {
     uint64_t FilesWritten = 0;          // in a dry run: that would be written
     uint64_t FilesRemoved = 0;  // files deleted that were there; in a dry run: paths to delete
     uint64_t BytesWritten = 0;
+    uint64_t LinksCreated = 0;  // symbolic links; in a dry run: that would be created
     uint64_t Problems = 0;
     bool Stopped = false;  // a damaged archive or a full disk ended the restore early
 

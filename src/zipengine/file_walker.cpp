@@ -84,7 +84,8 @@ bool WildMatch(std::string_view pattern, std::string_view name) {
 
 TFileWalker::TFileWalker(TWalkOptions options) : FOptions(std::move(options)) {}
 
-void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal) {
+void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal,
+                          bool asLink) {
     // A spec is an entry too: a run may name a million files exactly.
     if (FOptions.OnEntry) {
         FOptions.OnEntry();
@@ -101,6 +102,16 @@ void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootD
     }
     const std::string path(spec);
     struct stat st {};
+    if (literal && asLink) {
+        // Found as a link by the caller's scan: no directory is entered from here.
+        if (lstat(path.c_str(), &st) != 0 || !(S_ISLNK(st.st_mode) || S_ISREG(st.st_mode))) {
+            FLeftOut.push_back(path);
+        } else if (!(st.st_dev == FOptions.SkipDevice && st.st_ino == FOptions.SkipInode) &&
+                   !Excluded(path, BaseName(path))) {
+            AddFile(path, st, root, S_ISLNK(st.st_mode));
+        }
+        return;
+    }
     if (stat(path.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
         // A pattern's missing name matches nothing; a name the caller found has vanished.
         if (literal) {
@@ -146,12 +157,11 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
             continue;
         }
         if (S_ISLNK(st.st_mode)) {
-            // Read through to files; never into directories (no loops).
-            if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                continue;
+            // Kept as the link it is: never followed, so no loops and nothing from outside.
+            if (WildMatch(pattern, name) && !Excluded(path, name)) {
+                AddFile(path, st, root, true);
             }
-        }
-        if (S_ISDIR(st.st_mode)) {
+        } else if (S_ISDIR(st.st_mode)) {
             if (recurse) {
                 WalkDirectory(path, pattern, recurse, root);
             }
@@ -163,7 +173,8 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
     }
 }
 
-void TFileWalker::AddFile(const std::string& path, const struct stat& st, const std::string& root) {
+void TFileWalker::AddFile(const std::string& path, const struct stat& st, const std::string& root,
+                          bool link) {
     std::string stored = StoredName(path, root);
     if (stored.empty()) {
         return;
@@ -176,7 +187,7 @@ void TFileWalker::AddFile(const std::string& path, const struct stat& st, const 
         return;
     }
     FTotal += static_cast<uint64_t>(st.st_size);
-    FItems.push_back(TWalkItem{path, std::move(stored), static_cast<uint64_t>(st.st_size)});
+    FItems.push_back(TWalkItem{path, std::move(stored), static_cast<uint64_t>(st.st_size), link});
 }
 
 bool TFileWalker::Excluded(const std::string& path, std::string_view name) const {

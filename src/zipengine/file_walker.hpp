@@ -19,6 +19,8 @@ struct TWalkItem {
     std::string Path;        // as found: the pattern's directory joined with the names
     std::string StoredName;  // the name inside the archive
     uint64_t Size = 0;
+    // A symlink, stored as the link itself: its target text, never followed.
+    bool Link = false;
     const std::string* Password = nullptr;  // set by the batch: the data is encrypted with it
 };
 
@@ -42,12 +44,15 @@ public:
     explicit TFileWalker(TWalkOptions options);
 
     // A file, a directory (all its files) or a pattern in the last component. Depth first, each
-    // directory in byte order of names. Regular files only: symlinks to files are taken,
-    // symlinks to directories are not followed, FIFOs, sockets and devices are left out.
+    // directory in byte order of names. The spec itself is followed when it is a symlink; a
+    // symlink met in a directory is taken as a link (whatever it points to, dangling too) and
+    // never followed; FIFOs, sockets and devices are left out.
     // A `literal` spec is one exact path: "*" and "?" are ordinary bytes in it, and when it
     // names no file or directory it is left out and reported (the caller found it, so its
-    // absence means it vanished).
-    void AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal = false);
+    // absence means it vanished). With `asLink` too, a symlink there is taken as a link; what
+    // is no longer a link is taken as a file when it is one, else left out and reported.
+    void AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal = false,
+                 bool asLink = false);
 
     std::vector<TWalkItem>& Items() { return FItems; }
     // Files left out, so the caller reports them: literal names that name nothing, and other
@@ -59,7 +64,8 @@ public:
 private:
     void WalkDirectory(const std::string& dir, std::string_view pattern, bool recurse,
                        const std::string& root);
-    void AddFile(const std::string& path, const struct stat& st, const std::string& root);
+    void AddFile(const std::string& path, const struct stat& st, const std::string& root,
+                 bool link = false);
     bool Excluded(const std::string& path, std::string_view name) const;
     std::string StoredName(const std::string& path, const std::string& root) const;
 

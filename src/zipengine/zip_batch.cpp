@@ -158,7 +158,8 @@ int32_t TZipBatch::Run() {
                     return RESULT_FAILED;
                 }
                 const size_t before = walker.Items().size();
-                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0);
+                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
+                               spec.AsLink != 0);
                 for (size_t k = before; k < walker.Items().size(); ++k) {
                     walker.Items()[k].Password = password;
                 }
@@ -224,6 +225,11 @@ int32_t TZipBatch::Run() {
 }
 
 void TZipBatch::AddFile(const TWalkItem& item) {
+    if (item.Link) {
+        // A few bytes: read (and encrypted) by a worker, as a small file.
+        Dispatch(NewJob(item, 0), 0);
+        return;
+    }
     const int level = FCommand.Level <= 0 || IsStoredName(item.StoredName)
                           ? 0
                           : DeflateLevel(std::min(FCommand.Level, 9));

@@ -65,7 +65,9 @@ typedef struct TZipSpec {
     uint16_t Recurse;     /* 0xFFFF: take in all subdirectories of the pattern's directory */
     uint16_t Literal;     /* non-zero: Spec is one exact path, never a pattern; when it names
                              nothing, it is reported as skipped (zecSkipped) */
-    int32_t Reserved3[3];
+    int32_t AsLink;       /* non-zero with Literal: a symlink there is stored as the link itself
+                             (its target text, never followed), as links met in a walk are */
+    int32_t Reserved3[2];
     const char* RootDir; /* null, or the directory the stored names are relative to */
     uint8_t Reserved4[64];
 } TZipSpec;
@@ -127,14 +129,14 @@ typedef struct TZipCommand {
 /* Writes the archive named by the command. Returns the number of files added (0 or more), or a
  * negative value for a fatal failure. Blocks until the batch is done.
  * Callbacks: zacTick every 256 entries (specs and directory entries) while the files are being
- * found (a -1 answer stops the walk too), zacSize once, then per file in archive order zacItem (Text = the file's path as
- * found, Size = its size), zacProgress reports adding up to that size, and zacMessage with
- * zecSkipped (Text = the path) when the file could not be read (it is then not in the archive);
- * zacEndOfBatch last, after the archive is complete. A -1 answer to any callback, zacEndOfBatch
- * included, stops: no further callback, the archive is deleted, the result is negative.
- * When no file matches and no literal name was missing, the result is 0 and no archive is
- * written (a file of that name is left as it was). On a fatal failure a zacMessage (zecWrite, zecBadCommand) comes first and the
- * partial archive is deleted. */
+ * found (a -1 answer stops the walk too), zacSize once, then per file in archive order zacItem
+ * (Text = the file's path as found, Size = its size), zacProgress reports adding up to that size,
+ * and zacMessage with zecSkipped (Text = the path) when the file could not be read (it is then not
+ * in the archive); zacEndOfBatch last, after the archive is complete. A -1 answer to any callback,
+ * zacEndOfBatch included, stops: no further callback, the archive is deleted, the result is
+ * negative. When no file matches and no literal name was missing, the result is 0 and no archive is
+ * written (a file of that name is left as it was). On a fatal failure a zacMessage (zecWrite,
+ * zecBadCommand) comes first and the partial archive is deleted. */
 typedef int32_t (*TZipEngineExec)(TZipCommand* command);
 typedef int32_t (*TZipEngineVersion)(void);
 

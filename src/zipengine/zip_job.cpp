@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "zipengine/entry_sealer.hpp"
 #include "zipengine/file_walker.hpp"
@@ -20,6 +22,8 @@ namespace {
 
 // Output buffers up to this size stay with an idle job; small files then allocate nothing.
 constexpr size_t KEPT_OUTPUT = 64u << 10;
+// Far beyond what any file system allows a link's target.
+constexpr size_t MAX_LINK_TARGET = 1u << 20;
 
 // Reads up to `size` bytes at `offset`; fewer only at end of file. -1 on a read error.
 ssize_t ReadAt(int handle, uint8_t* data, size_t size, uint64_t offset) {
@@ -81,6 +85,13 @@ void TZipJob::Run(TJobContext& context) {
 }
 
 void TZipJob::RunUnguarded(TJobContext& context) {
+    if (Item->Link) {
+        ReadLink();
+        if (Outcome == EJobOutcome::Ok) {
+            Encrypt(context);  // a link's target is data like a file's content
+        }
+        return;
+    }
     if (File) {
         context.Input.resize(Want);
         const ssize_t got = ReadAt(File->Handle, context.Input.data(), Want, Offset);
@@ -99,6 +110,38 @@ void TZipJob::RunUnguarded(TJobContext& context) {
     }
     Size = context.Input.size();
     Compress(context);
+}
+
+void TZipJob::ReadLink() {
+    Outcome = EJobOutcome::Skipped;
+    struct stat st {};
+    if (lstat(Item->Path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+        return;
+    }
+    // st_size is the target's length on most file systems, 0 on some: grow until it fits.
+    std::string target(std::max<size_t>(static_cast<size_t>(st.st_size) + 1, 256), '\0');
+    for (;;) {
+        const ssize_t length = readlink(Item->Path.c_str(), target.data(), target.size());
+        if (length < 0) {
+            return;
+        }
+        if (static_cast<size_t>(length) < target.size()) {
+            target.resize(static_cast<size_t>(length));
+            break;
+        }
+        if (target.size() >= MAX_LINK_TARGET) {
+            return;
+        }
+        target.resize(target.size() * 2);
+    }
+    Output.assign(target.begin(), target.end());
+    Crc = static_cast<uint32_t>(libdeflate_crc32(0, Output.data(), Output.size()));
+    Size = Output.size();
+    Stored = true;
+    Ended = true;
+    Mode = S_IFLNK | 0777;
+    MTime = st.st_mtime;
+    Outcome = EJobOutcome::Ok;
 }
 
 void TZipJob::ReadWholeFile(TJobContext& context) {

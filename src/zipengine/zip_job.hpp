@@ -77,6 +77,9 @@ struct TZipJob {
     void Reset();
 
 private:
+    // For a link (Item->Link): its target text as the stored data, mode S_IFLNK | 0777 and the
+    // link's own time; Skipped when it is no longer a link or cannot be read.
+    void ReadLink();
     void RunUnguarded(TJobContext& context);
     void ReadWholeFile(TJobContext& context);
     void Compress(TJobContext& context);

@@ -118,12 +118,19 @@ TEST_F(ApplyExclusionsTest, UnlistableDirectoryIsDropped) {
     EXPECT_EQ(Apply({"/x", Data()}, {Data("Temp/")}), TStringList{"/x"});
 }
 
-TEST_F(ApplyExclusionsTest, SymlinkToADirectoryIsNotExpandedInto) {
+// Links the expansion meets are never expanded into nor followed as entries of the selection:
+// they are handed back as links, and a later exclusion still removes one.
+TEST_F(ApplyExclusionsTest, SymlinksMetAreHandedBackAsLinks) {
     const std::string outside = FDir.WriteFile("Outside/o.txt", "o");
     ASSERT_EQ(symlink((FDir / "Outside").c_str(), Data("link").c_str()), 0);
     ASSERT_EQ(symlink(outside.c_str(), Data("filelink").c_str()), 0);
-    EXPECT_EQ(Apply({Data()}, {Data("Temp/")}),
-              (TStringList{Data(".hidden"), Data("Sub/"), Data("a.txt"), Data("filelink")}));
+    ASSERT_EQ(symlink("nowhere", Data("dangling").c_str()), 0);
+    TStringList include{Data()};
+    TStringList links;
+    ASSERT_TRUE(ApplyExclusions(include, {Data("Temp/"), Data("link/o.txt"), Data("dangling")},
+                                nullptr, &links));
+    EXPECT_EQ(include, (TStringList{Data(".hidden"), Data("Sub/"), Data("a.txt")}));
+    EXPECT_EQ(links, (TStringList{Data("filelink"), Data("link")}));
 }
 
 // The algorithm as plainly written: a new scan from the start after each replaced directory and

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <ostream>
 
+#include "platform/dos_time.hpp"
 #include "platform/fault_injection.hpp"
 #include "support/temp_dir.hpp"
 
@@ -75,18 +76,30 @@ TEST(ExpandSelectionTest, StampIsLocalModificationTimePacked) {
     EXPECT_EQ(static_cast<uint32_t>(files[0].Stamp), 0x52CF6DAFu);  // seconds 31 -> 30
 }
 
-TEST(ExpandSelectionTest, SymlinksReadThroughToFilesNeverIntoDirectories) {
+// Links in a tree are links, whatever they point to: listed with their own time and the length
+// of their target text, never followed (no loops, nothing from outside).
+TEST(ExpandSelectionTest, SymlinksInATreeAreListedAsLinksNeverFollowed) {
     TTempDir dir;
     const std::string target = dir.WriteFile("outside/t.txt", "target");
     dir.WriteFile("tree/f", "f");
     ASSERT_EQ(symlink(target.c_str(), (dir / "tree/link-file").c_str()), 0);
     ASSERT_EQ(symlink((dir / "tree").c_str(), (dir / "tree/loop").c_str()), 0);
     ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "tree/link-dir").c_str()), 0);
-    ASSERT_EQ(symlink((dir / "none").c_str(), (dir / "tree/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("none", (dir / "tree/dangling").c_str()), 0);
     ASSERT_EQ(mkfifo((dir / "tree/fifo").c_str(), 0600), 0);
+    const std::time_t when = 1600000000;
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "tree/dangling").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
     const TExpandedFileList files = Expand({dir / "tree"});
-    EXPECT_EQ(Names(files), (std::vector<std::string>{dir / "tree/f", dir / "tree/link-file"}));
-    EXPECT_EQ(files[1].Size, 6);  // the target's
+    EXPECT_EQ(Names(files), (std::vector<std::string>{dir / "tree/dangling", dir / "tree/f",
+                                                      dir / "tree/link-dir", dir / "tree/link-file",
+                                                      dir / "tree/loop"}));
+    for (const TExpandedFile& file : files) {
+        EXPECT_EQ(file.Link, file.Name != dir / "tree/f") << file.Name;
+    }
+    EXPECT_EQ(files[0].Size, 4);
+    EXPECT_EQ(files[0].Stamp, UnixTimeToFileDate(when));
+    EXPECT_EQ(files[3].Size, static_cast<int64_t>(target.size()));
 }
 
 TEST(ExpandSelectionTest, SymlinkNamedInSelectionIsFollowed) {
@@ -94,7 +107,10 @@ TEST(ExpandSelectionTest, SymlinkNamedInSelectionIsFollowed) {
     dir.WriteFile("real/a", "a");
     ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "chosen").c_str()), 0);
     ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "real/back").c_str()), 0);
-    EXPECT_EQ(Names(Expand({dir / "chosen"})), (std::vector<std::string>{dir / "chosen/a"}));
+    const TExpandedFileList files = Expand({dir / "chosen"});
+    EXPECT_EQ(Names(files), (std::vector<std::string>{dir / "chosen/a", dir / "chosen/back"}));
+    EXPECT_FALSE(files[0].Link);
+    EXPECT_TRUE(files[1].Link);  // met inside: kept as the link it is
 }
 
 TEST(ExpandSelectionTest, UnlistableDirectoryIsSkipped) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -158,6 +159,68 @@ TEST_F(SelectChangedFilesTest, UnwritableDeletionListRaises) {
     TScopedFault fault(
         FailUnder(ExtractFileDir(UpdateBatchPath()), TFileOperation::Create, ENOSPC));
     EXPECT_THROW(SelectChangedFiles(OldState, files, NewState, nullptr), EOSError);
+}
+
+// A link's record is the checksum of its target text, never of what it points to: a retargeted
+// link is archived, one made again with the same target is only touched, and a file that became
+// a link whose target is the file's very content is still a change.
+TEST_F(SelectChangedFilesTest, LinksAreComparedByTheirTargetText) {
+    Dir.WriteFile("a.txt", "a");
+    Dir.WriteFile("b.txt", "b");
+    const std::string retargeted = Dir / "retargeted";
+    const std::string touched = Dir / "touched";
+    const std::string became = Dir / "became";
+    const std::string dangling = Dir / "dangling";
+    ASSERT_EQ(::symlink("a.txt", retargeted.c_str()), 0);
+    ASSERT_EQ(::symlink("a.txt", touched.c_str()), 0);
+    Dir.WriteFile("became", "a.txt");
+    TFileList built;
+    BuildFileState(built,
+                   {{retargeted, OldStamp, 5, true},
+                    {touched, OldStamp, 5, true},
+                    {became, OldStamp, 5},
+                    {dangling, OldStamp, 7, true}},
+                   nullptr);
+    // The dangling link does not exist yet: no record, as for an unreadable file.
+    ASSERT_EQ(built.Count(), 3);
+    TFileItem item;
+    for (int i = 0; i < built.Count(); ++i) {
+        built.GetItem(i, item);
+        OldState.Add(item.Name, item.Stamp, item.Crc);
+    }
+
+    ASSERT_TRUE(DeleteFile(retargeted));
+    ASSERT_EQ(::symlink("b.txt", retargeted.c_str()), 0);
+    ASSERT_TRUE(DeleteFile(became));
+    ASSERT_EQ(::symlink("a.txt", became.c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", dangling.c_str()), 0);
+    TExpandedFileList files{{retargeted, NewStamp, 5, true},
+                            {touched, NewStamp, 5, true},
+                            {became, NewStamp, 5, true},
+                            {dangling, NewStamp, 7, true}};
+    EXPECT_FALSE(SelectChangedFiles(OldState, files, NewState, nullptr));
+    EXPECT_EQ(Names(files), (std::vector<std::string>{retargeted, became, dangling}));
+    for (const TExpandedFile& file : files) {
+        EXPECT_TRUE(file.Link) << file.Name;
+    }
+    ASSERT_EQ(NewState.Count(), 4);
+    NewState.GetItem(1, item);
+    EXPECT_EQ(item.Stamp, OldStamp);  // only touched
+    NewState.GetItem(3, item);
+    EXPECT_EQ(item.Stamp, NewStamp);  // dangling links are recorded like any other
+
+    // A link that is gone is a deletion, even one whose target never existed.
+    TFileList next;
+    for (int i = 0; i < NewState.Count(); ++i) {
+        NewState.GetItem(i, item);
+        next.Add(item.Name, item.Stamp, item.Crc);
+    }
+    TExpandedFileList again{{dangling, OldStamp, 7, true}};
+    ASSERT_TRUE(DeleteFile(dangling));
+    TFileList after;
+    EXPECT_TRUE(SelectChangedFiles(next, again, after, nullptr));
+    EXPECT_EQ(Names(again), std::vector<std::string>{UpdateBatchPath()});
+    EXPECT_NE(ReadWholeFile(UpdateBatchPath()).find(dangling.substr(1)), std::string::npos);
 }
 
 TEST(BuildFileStateTest, RecordsReadableFilesInOrder) {

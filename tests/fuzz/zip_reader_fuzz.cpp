@@ -72,13 +72,13 @@ public:
     int Problems = 0;
 };
 
-// False for the entries a restore refuses by their POSIX file type (symlinks, devices, ...).
+// False for the entries a restore refuses by their POSIX file type (devices, FIFOs, ...).
 bool RestoredKind(const TZipDirEntry& entry) {
     if ((entry.VersionMadeBy >> 8) != 3 || entry.IsDirectory()) {
         return true;
     }
     const uint32_t type = (entry.ExternalAttributes >> 16) & 0170000;
-    return type == 0 || type == 0100000 || type == 0040000;
+    return type == 0 || type == 0100000 || type == 0040000 || type == 0120000;
 }
 
 std::vector<std::string> Names(const std::string& directory) {
@@ -99,14 +99,15 @@ uint32_t FileCrc(const std::string& path, uint64_t& size) {
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-// Every entry below `directory` is a directory or a plain file without set-ID bits.
+// Every entry below `directory` is a directory, a symlink or a plain file without set-ID bits.
 void CheckRestoredTree(const std::string& directory) {
     std::vector<TDirectoryEntry> entries;
     FUZZ_CHECK(ListDirectory(directory, entries), "cannot list " + directory);
     for (const TDirectoryEntry& entry : entries) {
         const std::string path = directory + "/" + entry.Name;
-        FUZZ_CHECK(entry.Kind == TEntryKind::Regular || entry.Kind == TEntryKind::Directory,
-                   "restored something else than a file or directory: " + Quote(path));
+        FUZZ_CHECK(entry.Kind == TEntryKind::Regular || entry.Kind == TEntryKind::Directory ||
+                       entry.Kind == TEntryKind::Symlink,
+                   "restored something else than a file, directory or link: " + Quote(path));
         struct stat st {};
         FUZZ_CHECK(::lstat(path.c_str(), &st) == 0 && (st.st_mode & (S_ISUID | S_ISGID)) == 0,
                    "restored with set-ID bits: " + Quote(path));
@@ -152,7 +153,17 @@ void Restore(const std::string& archive, const TZipReader& reader,
     for (const auto& [relative, index] : final) {
         const TZipDirEntry& entry = entries[index];
         const std::string path = target + "/" + relative;
-        if (entry.IsDirectory() || GetFileStatus(path, false).Kind != TEntryKind::Regular) {
+        const TEntryKind kind = GetFileStatus(path, false).Kind;
+        if (kind == TEntryKind::Symlink) {
+            // Made only of a link entry, with its stored text as the target.
+            std::string made;
+            FUZZ_CHECK(
+                entry.IsSymlink() && ReadSymlink(path, made) &&
+                    made == reader.ReadLinkTarget(entry),
+                "restored " + Quote(relative) + " as a link that is not " + EntryText(entry));
+            continue;
+        }
+        if (entry.IsDirectory() || kind != TEntryKind::Regular) {
             continue;
         }
         uint64_t size = 0;

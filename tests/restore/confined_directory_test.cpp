@@ -85,6 +85,45 @@ TEST(ConfinedDirectory, SymlinksOnTheWayAreNotFollowed) {
     EXPECT_EQ(ReadWholeFile(outside / "victim"), "keep");
 }
 
+// A link is made with any target (it is data) and takes the place of a file, a link or an empty
+// directory, never of a directory with entries; its parents are walked as for files.
+TEST(ConfinedDirectory, SymlinksAreMadeInPlaceOfWhatWasThere) {
+    TTempDir outside;
+    TTempDir dir;
+    outside.WriteFile("victim", "keep");
+    dir.WriteFile("file", "f");
+    dir.WriteFile("full/x", "x");
+    dir.MakeDir("empty");
+    ASSERT_EQ(::symlink(outside.Path().c_str(), (dir / "out").c_str()), 0);
+    TConfinedDirectory root(dir.Path());
+    const std::timespec when{1600000000, 0};
+    for (const char* name : {"file", "out", "empty", "new/deep/link"}) {
+        root.MakeSymlink(name, outside / "victim", when);
+        EXPECT_EQ(::access((dir / name).c_str(), F_OK), 0) << name;
+        struct stat st {};
+        ASSERT_EQ(::lstat((dir / name).c_str(), &st), 0) << name;
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+        EXPECT_EQ(st.st_mtime, when.tv_sec) << name;
+    }
+    root.MakeSymlink("rel", "../../..", std::nullopt);
+    EXPECT_EQ(ErrorOf([&] { root.MakeSymlink("full", "x", std::nullopt); }), EISDIR);
+    EXPECT_EQ(ReadWholeFile(dir / "full/x"), "x");
+    EXPECT_EQ(ErrorOf([&] { root.MakeSymlink("out/through", "x", std::nullopt); }), ELOOP);
+    EXPECT_EQ(ErrorOf([&] { root.MakeSymlink("../up", "x", std::nullopt); }), EINVAL);
+    EXPECT_EQ(ErrorOf([&] { root.MakeSymlink("nul", std::string("a\0b", 3), std::nullopt); }),
+              EINVAL);
+    EXPECT_EQ(test::EntryNames(outside.Path()), std::vector<std::string>{"victim"});
+    EXPECT_EQ(ReadWholeFile(outside / "victim"), "keep");
+    // No temporary name is left behind.
+    EXPECT_EQ(test::EntryNames(dir.Path()),
+              (std::vector<std::string>{"empty", "file", "full", "new", "out", "rel"}));
+    {
+        TScopedFault fault(FailUnder(dir / "late", TFileOperation::Rename, ENOSPC));
+        EXPECT_EQ(ErrorOf([&] { root.MakeSymlink("late", "x", std::nullopt); }), ENOSPC);
+    }
+    EXPECT_EQ(test::EntryNames(dir.Path()).size(), 6u);
+}
+
 TEST(ConfinedDirectory, DotDotAndEmptyComponentsAreRefused) {
     TTempDir dir;
     TConfinedDirectory root(dir.Path());

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -39,8 +40,12 @@ void Collect(const std::string& root, const std::string& prefix, TTree& tree) {
     for (const TDirectoryEntry& entry : entries) {
         const std::string path = root + "/" + entry.Name;
         const std::string relative = prefix.empty() ? entry.Name : prefix + "/" + entry.Name;
+        std::string target;
         if (entry.Kind == TEntryKind::Directory) {
             Collect(path, relative, tree);
+        } else if (entry.Kind == TEntryKind::Symlink) {
+            ASSERT_TRUE(ReadSymlink(path, target)) << path;
+            tree[relative] = "-> " + target;
         } else {
             tree[relative] = ReadWholeFile(path);
         }
@@ -83,6 +88,18 @@ protected:
         model[relative] = content;
     }
 
+    // A link's target is sealed like a file's content.
+    static void PutLink(TTree& model, const std::string& relative, const std::string& target,
+                        int day) {
+        const std::string path = Source() + "/" + relative;
+        ::unlink(path.c_str());
+        ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+        const std::time_t modified = test::LocalSeconds(2026, 1, day, 9, 0, 0);
+        const timespec times[2] = {{modified, 0}, {modified, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        model[relative] = "-> " + target;
+    }
+
     static void RunDay(int day, const TTree& model) {
         TManualClock clock(EncodeDateTime(2026, 1, day, 12, 0, 10));
         TScopedClock scoped(clock);
@@ -116,6 +133,7 @@ protected:
         Put(model, "big.txt", big, 5);
         Put(model, "noise.bin", Noise(200000, 1), 5);  // stored: deflate cannot shrink it
         Put(model, "gone.txt", "bude smazán\n", 5);
+        PutLink(model, "link", "small.txt", 5);
         RunDay(5, model);
         big[5u << 20] = '#';
         Put(model, "big.txt", big, 6);
@@ -125,6 +143,7 @@ protected:
         Options.SetArchivePassword(NewPassword);
         Put(model, "small.txt", "malý soubor, druhá verze\n", 7);
         Put(model, "new.txt", "nový\n", 7);
+        PutLink(model, "link", "new.txt", 7);
         RunDay(7, model);
     }
 

@@ -89,11 +89,20 @@ TEST(RestoreHostile, NamesReachingOutsideAreRefusedOthersRestored) {
     EXPECT_NE(run.Out.find("Problémy: 5\n"), std::string::npos) << run.Out;
 }
 
+// Links are made as stored, pointing anywhere, but only after every file of the chain: a file
+// entry "through" a link (in the same archive or a later one) lands in a real directory below
+// the target, and the link then finds its place taken.
 TEST(RestoreHostile, SymlinksFromTheArchiveOrAlreadyInTheTargetAreNotFollowed) {
     TTempDir dir;
     dir.MakeDir("outside");
     MakeArchive(dir, "Backup_20260102_0304_full.fbk",
-                {{"link", dir / "outside", true}, {"link/pwned.txt", "x"}, {"planted/y.txt", "y"}});
+                {{"link", dir / "outside", true},
+                 {"link/pwned.txt", "x"},
+                 {"planted/y.txt", "y"},
+                 {"abs", dir / "outside", true},
+                 {"up", "../../../../../../../../../../../../" + dir / "outside", true},
+                 {"kept", dir / "outside/none", true}});
+    MakeArchive(dir, "Backup_20260103_0304.fbk", {{"abs/later.txt", "x"}, {"up/later.txt", "x"}});
     // A symlink that was in the target before: written through with --force it would escape.
     dir.MakeDir("out");
     ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "out/planted").c_str()), 0);
@@ -105,13 +114,56 @@ TEST(RestoreHostile, SymlinksFromTheArchiveOrAlreadyInTheTargetAreNotFollowed) {
     run = RunCliWith({"restore", "--force", "--to", dir / "out", dir / "arch"});
     EXPECT_EQ(run.Code, 1) << run.Err;
     EXPECT_TRUE(Listing(dir / "outside").empty());
-    EXPECT_NE(run.Err.find("symbolické odkazy se neobnovují"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("\"planted/y.txt\" nelze obnovit: jeho cesta vede přes symbolický"),
               std::string::npos)
         << run.Err;
-    // The refused symlink entry leaves room for a real directory below the target.
-    EXPECT_EQ(GetFileStatus(dir / "out/link", false).Kind, TEntryKind::Directory);
+    for (const std::string name : {"link", "abs", "up"}) {
+        EXPECT_NE(run.Err.find("\"" + name + "\" nelze obnovit: na jeho místě je složka"),
+                  std::string::npos)
+            << name << "\n"
+            << run.Err;
+        EXPECT_EQ(GetFileStatus(dir / ("out/" + name), false).Kind, TEntryKind::Directory);
+    }
     EXPECT_EQ(ReadWholeFile(dir / "out/link/pwned.txt"), "x");
+    EXPECT_EQ(ReadWholeFile(dir / "out/abs/later.txt"), "x");
+    // A link in the way of nothing is made as it was stored, though it points outside.
+    char target[4096] = {};
+    ASSERT_GT(::readlink((dir / "out/kept").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), dir / "outside/none");
+    EXPECT_NE(run.Out.find("Vytvořené odkazy: 1\n"), std::string::npos) << run.Out;
+}
+
+// Link entries no link can be made of (empty, a NUL byte, a target longer than any system
+// allows) are named by verify, shown with "?" by list and reported by the restore, which makes
+// the sound ones.
+TEST(RestoreHostile, UnusableLinkEntriesAreNamedNotMade) {
+    TTempDir dir;
+    const std::string archive = MakeArchive(dir, "Backup_20260102_0304_full.fbk",
+                                            {{"empty", "", true},
+                                             {"nul", std::string("a\0b", 3), true},
+                                             {"long", std::string(5000, 'x'), true},
+                                             {"fine", "cíl", true}});
+    test::TCliRun run = RunCliWith({"verify", archive});
+    EXPECT_EQ(run.Code, 1) << run.Out;
+    for (const char* name : {"\"empty\"", "\"nul\"", "\"long\""}) {
+        EXPECT_NE(run.Out.find(std::string("Symbolický odkaz ") + name), std::string::npos)
+            << name << run.Out;
+    }
+    EXPECT_EQ(run.Out.find("\"fine\""), std::string::npos) << run.Out;
+    run = RunCliWith({"list", archive});
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(run.Out.find("  empty -> ?\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("  long -> ?\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("  fine -> cíl\n"), std::string::npos) << run.Out;
+
+    run = RunCliWith({"restore", "--to", dir / "out", dir / "arch"});
+    EXPECT_EQ(run.Code, 1) << run.Err;
+    EXPECT_NE(run.Out.find("Problémy: 3\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Vytvořené odkazy: 1\n"), std::string::npos) << run.Out;
+    EXPECT_EQ(Listing(dir / "out"), std::vector<std::string>{"fine"});
+    std::string made;
+    EXPECT_TRUE(ReadSymlink(dir / "out/fine", made));
+    EXPECT_EQ(made, "cíl");
 }
 
 TEST(RestoreHostile, DeletionLinesOutsideTheTargetAreRefused) {

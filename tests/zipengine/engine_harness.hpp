@@ -27,15 +27,17 @@ public:
     // Specs in order; a spec may carry its own recurse flag and root directory.
     struct TSpecLine {
         TSpecLine(std::string spec, bool recurse = false, std::string rootDir = {},
-                  bool literal = false)
+                  bool literal = false, bool asLink = false)
             : Spec(std::move(spec)),
               Recurse(recurse),
               RootDir(std::move(rootDir)),
-              Literal(literal) {}
+              Literal(literal),
+              AsLink(asLink) {}
         std::string Spec;
         bool Recurse;
         std::string RootDir;
         bool Literal;
+        bool AsLink;
     };
 
     TEngineRun() {
@@ -61,6 +63,7 @@ public:
             specs[i].Recurse = lines[i].Recurse ? 0xFFFF : 0;
             specs[i].RootDir = lines[i].RootDir.empty() ? nullptr : lines[i].RootDir.c_str();
             specs[i].Literal = lines[i].Literal ? 1 : 0;
+            specs[i].AsLink = lines[i].AsLink ? 1 : 0;
             specs[i].Password = Password.empty() ? nullptr : Password.c_str();
             specs[i].Encrypt = Password.empty() ? 0 : -1;
         }

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <numeric>
+#include <string>
+#include <vector>
 
+#include "archive/zip_reader.hpp"
 #include "support/temp_dir.hpp"
 #include "zipengine/engine_harness.hpp"
 
@@ -166,6 +169,46 @@ TEST_F(TZipEngineTest, ArchiveIsNeverWrittenThroughALinkOrIntoAFileWithOtherName
         EXPECT_NE(messages[0].Text.find("nelze vytvořit"), std::string::npos) << messages[0].Text;
         EXPECT_EQ(ReadWholeFile(victim), "precious") << name;
     }
+}
+
+// Links met in a walk and scanned links (AsLink) are stored as links: Unix type S_IFLNK, the
+// target text stored, never followed, so a loop or a link out of the tree costs nothing. A
+// scanned link that has become a directory is reported, not walked; one that became a file is
+// that file.
+TEST_F(TZipEngineTest, LinksAreStoredAsLinksNeverFollowed) {
+    const std::string tree = Dir.MakeDir("t");
+    ASSERT_EQ(::symlink("../src", (Dir / "t/out").c_str()), 0);
+    ASSERT_EQ(::symlink(".", (Dir / "t/loop").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (Dir / "t/dangling").c_str()), 0);
+    const std::string file = Dir.WriteFile("scanned/was-link", "now a file");
+    const std::string link = Dir / "scanned/link";
+    ASSERT_EQ(::symlink("../src/b.txt", link.c_str()), 0);
+    const std::string directory = Dir.WriteFile("scanned/was-dir/inside", "x");
+    EXPECT_EQ(Engine.Run(Archive, {{tree + "/*.*", true, Dir.Path()},
+                                   {link, false, Dir.Path(), true, true},
+                                   {file, false, Dir.Path(), true, true},
+                                   {Dir / "scanned/was-dir", false, Dir.Path(), true, true}}),
+              5);
+    const auto messages = Engine.CallsOf(zacMessage);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].Error, zecSkipped);
+    EXPECT_EQ(messages[0].Text, Dir / "scanned/was-dir");
+
+    TZipReader reader;
+    reader.Open(Archive);
+    std::vector<std::string> seen;
+    for (const TZipDirEntry& entry : reader.Entries()) {
+        std::string text;
+        reader.ExtractTo(entry, [&](const char* data, size_t size) { text.append(data, size); });
+        seen.push_back(entry.Name + (entry.IsSymlink() ? " -> " : " = ") + text);
+        if (entry.IsSymlink()) {
+            EXPECT_EQ(entry.Method, 0) << entry.Name;
+            EXPECT_EQ(entry.ExternalAttributes >> 16, 0120777u) << entry.Name;
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"t/dangling -> nowhere", "t/loop -> .",
+                                              "t/out -> ../src", "scanned/link -> ../src/b.txt",
+                                              "scanned/was-link = now a file"}));
 }
 
 // A literal spec is a name someone found: "*" and "?" are bytes of it, blanks at its ends are
