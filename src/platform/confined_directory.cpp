@@ -268,7 +268,7 @@ void TConfinedDirectory::RemoveStaleTemporariesOf(const std::string& relative, i
 // ---- TConfinedFileWriter -------------------------------------------------------------------
 
 TConfinedFileWriter::TConfinedFileWriter(TConfinedDirectory& directory, const std::string& relative)
-    : FFullPath(directory.FullPath(relative)) {
+    : FDirectory(directory), FFullPath(directory.FullPath(relative)) {
     std::string parent;
     if (!SplitComponents(relative, parent, FName)) {
         Fail(EINVAL);

@@ -83,6 +83,7 @@ private:
     void FlushPending();
     [[noreturn]] void Fail(int code) const;
 
+    TConfinedDirectory& FDirectory;
     std::string FFullPath;
     std::string FName;
     std::string FTempName;
