@@ -153,6 +153,8 @@ void TFoMain::CreateLayout() {
     BindButton(BtnAbout, AcAbout);
     BtnRestore = new QPushButton(this);
     BindButton(BtnRestore, AcRestore);
+    // Alt+O is "O programu..." here already.
+    BtnRestore->setText(QStringLiteral("Obnovit &soubory..."));
     BtnHistory = new QPushButton(this);
     BindButton(BtnHistory, AcHistory);
     BtnClose = new QPushButton(QStringLiteral("&Zavřít"), this);
