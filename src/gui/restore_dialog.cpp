@@ -118,15 +118,18 @@ void TDiRestore::CreateLayout() {
     connect(LvPoints, &QTreeWidget::currentItemChanged, this, [this] { LoadFiles(); });
     TvFiles = new TFileTree(this);
     auto* lists = new QHBoxLayout;
-    lists->addWidget(LvPoints, 2);
+    LvPoints->setMinimumWidth(290);
+    lists->addWidget(LvPoints, 3);
     lists->addWidget(TvFiles, 5);
 
     auto* target = new QGroupBox(QStringLiteral("Kam obnovit"), this);
     EdTarget = new QLineEdit(target);
     BtnTarget = new QPushButton(QStringLiteral("P&rocházet..."), target);
-    CbOriginalPlace = new QCheckBox(QStringLiteral("Obnovit na &původní místo"), target);
+    CbOriginalPlace = new QCheckBox(QStringLiteral("Obnovit na původní &místo"), target);
     auto* targetGrid = new QGridLayout(target);
-    targetGrid->addWidget(new QLabel(QStringLiteral("Cílová &složka:"), target), 0, 0);
+    auto* targetLabel = new QLabel(QStringLiteral("Cílová &složka:"), target);
+    targetLabel->setBuddy(EdTarget);
+    targetGrid->addWidget(targetLabel, 0, 0);
     targetGrid->addWidget(EdTarget, 0, 1);
     targetGrid->addWidget(BtnTarget, 0, 2);
     targetGrid->addWidget(CbOriginalPlace, 1, 0, 1, 3);
@@ -168,7 +171,7 @@ void TDiRestore::CreateLayout() {
     layout->addWidget(LblStep);
     layout->addLayout(buttons);
     layout->addWidget(MeResult);
-    resize(760, 560);
+    resize(820, 580);
 }
 
 void TDiRestore::UseSourceFolder(const QString& folder) {
