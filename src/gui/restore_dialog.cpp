@@ -441,7 +441,7 @@ void TDiRestore::CancelAndClose() {
         // is seen at the next chunk.
         FWorker->Cancel();
         while (FWorker->Busy()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
     FWorker->CancelAndWait();

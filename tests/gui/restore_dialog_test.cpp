@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <atomic>
 #include <condition_variable>
@@ -240,6 +241,60 @@ TEST_F(RestoreDialogTest, CancelInTheMiddleOfAFileLeavesNoPartOfIt) {
     EXPECT_FALSE(Succeeded);
     EXPECT_TRUE(Finished[0].startsWith(QStringLiteral("Obnova byla zrušena.")))
         << Finished[0].toStdString();
+}
+
+TEST_F(RestoreDialogTest, EndOfSessionDuringARestoreCancelsItWithoutAQuestion) {
+    Source("z.bin", RandomBytes(4 << 20), 1);
+    RunOn(1);
+    TFakeWorker worker;
+    TFoMain window(worker);
+    window.Initialize(Dir / "data");
+    const std::string big = Restored(Dir / "ended") + "/z.bin";
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    const auto release = [&] {
+        {
+            std::lock_guard guard(lock);
+            released = true;
+        }
+        changed.notify_all();
+    };
+    TScopedFault hold([&](TFileOperation operation, const std::string& path) {
+        if (operation == TFileOperation::Write && path == big) {
+            std::unique_lock guard(lock);
+            if (!entered) {
+                entered = true;
+                changed.wait_for(guard, WorkerTimeout, [&] { return released; });
+            }
+        }
+        return 0;
+    });
+    WhenModalOpens([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TDiRestore*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(ProcessEventsUntil([dialog] { return !dialog->Busy(); }));
+        dialog->EdTarget->setText(QString::fromStdString(Dir / "ended"));
+        dialog->BtnRestore->click();
+        ASSERT_TRUE(ProcessEventsUntil([&] {
+            std::lock_guard guard(lock);
+            return entered;
+        }));
+        // Released from inside the wait for the restore to end, once the stop is requested.
+        QTimer::singleShot(0, release);
+        window.EndSession();
+    });
+    window.AcRestore->trigger();
+    release();
+    EXPECT_TRUE(Prompts.Confirmations.empty());
+    EXPECT_EQ(window.RestoreDialog(), nullptr);
+    EXPECT_FALSE(FileExists(big));
+    EXPECT_TRUE(EntryNames(Restored(Dir / "ended")).empty());
+    EXPECT_FALSE(window.TrayIcon->CycleIcons());
+    EXPECT_TRUE(
+        window.TrayIcon->LastBalloon().Text.startsWith(QStringLiteral("Obnova byla zrušena.")))
+        << window.TrayIcon->LastBalloon().Text.toStdString();
 }
 
 TEST_F(RestoreDialogTest, TrayCommandOpensTheDialogAndTheTrayShowsTheRestore) {
