@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the desktop program under Xvfb with trayer as the notification area: the main
-# window, the options dialog, the About dialog and the tray menu; then without a notification
+# window, the options dialog, the About dialog, the restore dialog, the Historie window and the
+# tray menu; then without a notification
 # area: the main window as it is shown then, and the desktop notification of a backup, drawn from
 # the call the program sent to org.freedesktop.Notifications on a private session bus (as
 # dbus-monitor recorded it; no notification service runs there). PNGs in docs/screenshots/.
@@ -102,6 +103,17 @@ stop_gui
 start_gui
 press "$main" alt+o
 shoot "$(xdotool search --sync --onlyvisible --name '^O programu$' | head -1)" about-dialog.png
+stop_gui
+
+start_gui
+press "$main" alt+s
+shoot "$(xdotool search --sync --onlyvisible --name '^Obnovit soubory$' | head -1)" \
+    restore-dialog.png
+stop_gui
+
+start_gui
+press "$main" alt+h
+shoot "$(xdotool search --sync --onlyvisible --name '^Historie$' | head -1)" history-window.png
 stop_gui
 
 # The tray menu: a right click on the icon in the trayer bar (top right corner).

@@ -1,9 +1,8 @@
 #include "cli/restore_command.hpp"
 
 #include <exception>
-#include <filesystem>
+#include <memory>
 #include <optional>
-#include <system_error>
 
 #include "backup/run_history.hpp"
 #include "cli/list_command.hpp"
@@ -11,13 +10,12 @@
 #include "config/options.hpp"
 #include "platform/clock.hpp"
 #include "platform/data_directory.hpp"
-#include "platform/file_system.hpp"
 #include "platform/locale_format.hpp"
-#include "platform/temp_file.hpp"
 #include "restore/restore_chain.hpp"
 #include "restore/restore_download.hpp"
 #include "restore/restore_path.hpp"
 #include "restore/restore_run.hpp"
+#include "restore/restore_session.hpp"
 
 namespace sejfko {
 
@@ -146,7 +144,8 @@ public:
         FErr << PrintableName(message) << "\n" << std::flush;
     }
 
-    void Planned(bool remove, const std::string& relative, uint64_t size) override {
+    void Planned(bool remove, const std::string& relative, uint64_t size,
+                 std::time_t /*modified*/) override {
         if (remove) {
             FOut << "smazat: " << PrintableName(relative) << "\n";
         } else {
@@ -196,51 +195,21 @@ void PrintSummary(const TRestoreSummary& summary, bool dryRun, std::ostream& out
     }
 }
 
-// The private download directory of a restore from the server, removed with its content.
-struct TTemporaryDownloads {
-    std::string Path;
-    ~TTemporaryDownloads() {
-        if (!Path.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(Path, ignored);
-        }
-    }
-};
-
-// The chain from the server, downloaded into a private directory that `downloads` removes.
+// The chain from the server, downloaded into the private folder that `downloads` holds.
 std::vector<TArchiveRef> ServerChain(const TRestoreLine& line, const std::string& configDirectory,
-                                     TTemporaryDownloads& downloads, std::ostream& err) {
+                                     std::unique_ptr<TRestoreDownloads>& downloads,
+                                     std::ostream& err) {
     const std::string dataDirectory =
         configDirectory.empty() ? DefaultDataDirectory() : configDirectory;
     TOptions options(UserLocale());
     options.Load(dataDirectory);
-    std::string parent = options.LocalTemporaryDirectory();
-    if (parent.empty()) {
-        parent = DefaultLocalTemporaryDirectory(dataDirectory);
-    }
-    parent = ResolveDataPath(dataDirectory, parent);
-    ForceDirectories(parent);
-    downloads.Path = CreatePrivateTempDirectory(parent, ".restore");
-    const TServerSource server{options.RemoteHost(), options.RemoteUser(), options.RemotePassword(),
-                               options.PassiveMode() != 0};
-    return DownloadChain(server, line.At, downloads.Path,
+    downloads = std::make_unique<TRestoreDownloads>(options, dataDirectory);
+    return DownloadChain(ServerSourceOf(options), line.At, downloads->Path(),
                          [&err](const std::string& name, std::size_t index, std::size_t count) {
                              err << "Stahuji " << index << "/" << count << ": "
                                  << PrintableName(name) << "\n"
                                  << std::flush;
                          });
-}
-
-// Into the history of the configuration named, or of the user's own one once it exists: a
-// restore run on archives alone leaves no data directory behind.
-void RecordRestore(const std::string& configDirectory, THistoryRecord& record) {
-    const std::string directory =
-        configDirectory.empty() ? DefaultDataDirectory() : configDirectory;
-    if (!configDirectory.empty() ||
-        FileExists(IncludeTrailingPathDelimiter(directory) + OptionsFileName)) {
-        record.End = Now();
-        AppendHistory(directory, record);
-    }
 }
 
 }  // namespace
@@ -254,7 +223,7 @@ int RunRestoreCommand(const std::vector<std::string>& arguments, const std::stri
         return 2;
     }
     TCliObserver observer(out, err, errIsTerminal);
-    TTemporaryDownloads downloads;
+    std::unique_ptr<TRestoreDownloads> downloads;
     THistoryRecord record;
     record.Start = Now();
     record.Kind = HistoryRestore;
@@ -271,13 +240,7 @@ int RunRestoreCommand(const std::vector<std::string>& arguments, const std::stri
         const TRestoreSummary summary = RestoreChain(chain, line.Options, observer);
         observer.EndLine();
         PrintSummary(summary, line.Options.DryRun, out);
-        record.Files = summary.FilesWritten;
-        record.BytesWritten = summary.BytesWritten;
-        record.Succeeded = summary.Succeeded();
-        record.Result = "Obnoveno do " + line.Options.Target + ": souborů " +
-                        std::to_string(summary.FilesWritten) + ", problémů " +
-                        std::to_string(summary.Problems) +
-                        (summary.Stopped ? ", obnova byla zastavena." : ".");
+        FillRestoreRecord(record, line.Options.Target, summary);
         code = summary.Succeeded() ? 0 : 1;
     } catch (const std::exception& failure) {
         observer.EndLine();

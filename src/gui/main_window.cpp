@@ -22,7 +22,9 @@
 #include "gui/desktop_notifier.hpp"
 #include "gui/gui_images.hpp"
 #include "gui/gui_prompts.hpp"
+#include "gui/main_window_nested.hpp"
 #include "gui/options_dialog.hpp"
+#include "gui/restore_dialog.hpp"
 #include "platform/clock.hpp"
 #include "platform/locale_format.hpp"
 #include "platform/message_sink.hpp"
@@ -50,19 +52,6 @@ void BindButton(QPushButton* button, QAction* action) {
 }
 
 }  // namespace
-
-// Counts the nested event loops the window runs (dialogs, the worker's pause) and carries out
-// a close that was asked for meanwhile once the last one has ended.
-class TFoMain::TNestedGuard {
-public:
-    explicit TNestedGuard(TFoMain& window) : FWindow(window) { ++FWindow.FNestedDepth; }
-    ~TNestedGuard() { FWindow.LeaveNested(); }
-    TNestedGuard(const TNestedGuard&) = delete;
-    TNestedGuard& operator=(const TNestedGuard&) = delete;
-
-private:
-    TFoMain& FWindow;
-};
 
 TFoMain::TFoMain(TWorkerControl& worker, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -96,6 +85,8 @@ void TFoMain::CreateActions() {
                      Picture(TPicture::Options));
     AcShowMain = make("Zobraz hlavní okno aplikace", "Zobrazí hlavní okno aplikace", QIcon());
     AcAbout = make("&O programu...", "O programu...", Picture(TPicture::About));
+    AcRestore = make("&Obnovit soubory...", "Obnoví soubory ze záloh", QIcon());
+    AcHistory = make("&Historie", "Zobrazí historii zálohování, přenosů a obnov", QIcon());
 
     connect(AcExit, &QAction::triggered, this, [this] {
         FExiting = true;
@@ -105,6 +96,8 @@ void TFoMain::CreateActions() {
     connect(AcOptions, &QAction::triggered, this, [this] { ExecuteOptionsDialog(); });
     connect(AcShowMain, &QAction::triggered, this, &TFoMain::ShowMainWindow);
     connect(AcAbout, &QAction::triggered, this, &TFoMain::About);
+    connect(AcRestore, &QAction::triggered, this, &TFoMain::ExecuteRestoreDialog);
+    connect(AcHistory, &QAction::triggered, this, &TFoMain::ShowHistory);
 }
 
 void TFoMain::CreateLayout() {
@@ -158,6 +151,12 @@ void TFoMain::CreateLayout() {
     BindButton(BtnBackupImm, AcBackupImm);
     BtnAbout = new QPushButton(this);
     BindButton(BtnAbout, AcAbout);
+    BtnRestore = new QPushButton(this);
+    BindButton(BtnRestore, AcRestore);
+    // Alt+O is "O programu..." here already.
+    BtnRestore->setText(QStringLiteral("Obnovit &soubory..."));
+    BtnHistory = new QPushButton(this);
+    BindButton(BtnHistory, AcHistory);
     BtnClose = new QPushButton(QStringLiteral("&Zavřít"), this);
     BtnClose->setToolTip(QStringLiteral("Zavřít"));
     connect(BtnClose, &QPushButton::clicked, this, &QWidget::close);
@@ -166,7 +165,8 @@ void TFoMain::CreateLayout() {
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(6);
-    for (QPushButton* button : {BtnOptions, BtnBackupImm, BtnAbout, BtnClose, BtnExit}) {
+    for (QPushButton* button :
+         {BtnOptions, BtnBackupImm, BtnRestore, BtnHistory, BtnAbout, BtnClose, BtnExit}) {
         button->setAutoDefault(false);
         buttons->addWidget(button);
     }
@@ -192,6 +192,7 @@ void TFoMain::CreateTray() {
     PMTray->addSeparator();
     PMTray->addAction(AcOptions);
     PMTray->addAction(AcBackupImm);
+    PMTray->addAction(AcRestore);
     PMTray->addAction(AcAbout);
     PMTray->addSeparator();
     PMTray->addAction(AcExit);
@@ -314,7 +315,8 @@ void TFoMain::BackupStatus(int code, intptr_t percent) {
             SetHint(QStringLiteral("Sejfko - záloha souborů ") + number + QLatin1Char('%'));
             break;
         case bsIdle:
-            TrayIcon->SetCycleIcons(false);
+            // A restore still running keeps the animation.
+            TrayIcon->SetCycleIcons(FRestoring);
             TrayIcon->SetIconList(ILBackup);
             TrayIcon->SetIconIndex(0);
             AcBackupImm->setEnabled(true);
@@ -447,7 +449,9 @@ void TFoMain::EndSession() {
     FSessionEnding = true;
     // Open dialogs and boxes are cancelled; the close follows once their loops have ended.
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
+        if (auto* restore = qobject_cast<TDiRestore*>(widget); restore && restore->isVisible()) {
+            restore->CancelAndClose();  // no question at the end of the session
+        } else if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
             dialog->reject();
         }
     }

@@ -2,8 +2,9 @@
 // TFoMain: the program's main window and the receiver of every notification of the worker and
 // the options store. A small tool window, hidden most of the time, with the current state, the
 // last backup, the archives waiting for transfer and the last transfer; it owns the tray icon
-// (animated while a backup or a transfer runs, tooltip = state text, balloons at the start and
-// end of each) and the five commands reachable from the tray menu and the buttons.
+// (animated while a backup, a transfer or a restore runs, tooltip = state text, balloons at the
+// start and end of each) and the commands reachable from the tray menu and the buttons; the
+// restore dialog and the "Historie" window open from here.
 //
 // Where the desktop has no notification area (GNOME, many Wayland sessions), the window is shown
 // at start and carries the tray menu's "Konec" as a button, and the balloons go to the desktop's
@@ -31,6 +32,7 @@ namespace sejfko {
 
 class TDesktopNotifier;
 class TDiOptions;
+class TDiRestore;
 
 class TFoMain : public QWidget {
     Q_OBJECT
@@ -54,6 +56,10 @@ public:
     bool ExecuteOptionsDialog();
     bool OptionsDialogOpen() const { return FOptionsDialog != nullptr; }
     TDiOptions* OptionsDialog() const { return FOptionsDialog; }
+    // The restore dialog, unless one is open already (then it is raised).
+    void ExecuteRestoreDialog();
+    TDiRestore* RestoreDialog() const { return FRestoreDialog; }
+    void ShowHistory();
 
     void ShowMainWindow();
     void HideMainWindow();
@@ -75,6 +81,8 @@ public:
     QAction* AcOptions = nullptr;
     QAction* AcShowMain = nullptr;
     QAction* AcAbout = nullptr;
+    QAction* AcRestore = nullptr;
+    QAction* AcHistory = nullptr;
     QLabel* LblState = nullptr;
     QLabel* LblLastRun = nullptr;
     QLabel* LblFileCount = nullptr;
@@ -82,6 +90,8 @@ public:
     QPushButton* BtnOptions = nullptr;
     QPushButton* BtnBackupImm = nullptr;
     QPushButton* BtnAbout = nullptr;
+    QPushButton* BtnRestore = nullptr;
+    QPushButton* BtnHistory = nullptr;
     QPushButton* BtnClose = nullptr;
     // "Konec" in the window itself: only where the desktop has no notification area.
     QPushButton* BtnExit = nullptr;
@@ -117,6 +127,10 @@ private:
     void SelectionMissing();
     void About();
     void LeaveNested();
+    // The tray during a restore, as during a backup.
+    void RestoreStarted();
+    void RestoreProgress(int percent);
+    void RestoreFinished(const QString& summary, bool succeeded);
 
     TWorkerControl& FWorker;
     bool FExiting = false;
@@ -126,6 +140,8 @@ private:
     int FNestedDepth = 0;
     QString FHint;
     TDiOptions* FOptionsDialog = nullptr;
+    TDiRestore* FRestoreDialog = nullptr;
+    bool FRestoring = false;
 };
 
 }  // namespace sejfko

@@ -62,13 +62,14 @@ std::string FormatStamp(const std::string& stamp) {
 std::vector<TArchiveRef> CollectArchives(const std::vector<std::string>& sources) {
     std::vector<TArchiveRef> archives;
     std::set<std::string> seen;
-    const auto add = [&](const std::string& path, const std::string& name) {
+    const auto add = [&](const std::string& path, const std::string& name, int64_t size) {
         TArchiveRef ref;
         if (!ParseArchiveName(name, ref.Stamp, ref.Full) || !seen.insert(name).second) {
             return false;
         }
         ref.Path = path;
         ref.Name = name;
+        ref.Size = size;
         archives.push_back(std::move(ref));
         return true;
     };
@@ -85,7 +86,7 @@ std::vector<TArchiveRef> CollectArchives(const std::vector<std::string>& sources
                 const TEntryKind kind =
                     entry.Kind == TEntryKind::Symlink ? entry.Target : entry.Kind;
                 if (kind == TEntryKind::Regular) {
-                    add(IncludeTrailingPathDelimiter(source) + entry.Name, entry.Name);
+                    add(IncludeTrailingPathDelimiter(source) + entry.Name, entry.Name, entry.Size);
                 }
             }
         } else if (status.Kind == TEntryKind::Regular) {
@@ -95,11 +96,20 @@ std::vector<TArchiveRef> CollectArchives(const std::vector<std::string>& sources
                 throw ERestoreError("Soubor " + source +
                                     " není archiv zálohy (Backup_rrrrmmdd_hhmm[_full].fbk).");
             }
-            add(source, name);
+            add(source, name, status.Size);
         } else {
             throw ERestoreError("Zdroj " + source + " neexistuje.");
         }
     }
+    return archives;
+}
+
+std::vector<TArchiveRef> RestorePoints(std::vector<TArchiveRef> archives) {
+    std::sort(archives.begin(), archives.end(),
+              [](const TArchiveRef& a, const TArchiveRef& b) { return a.Name < b.Name; });
+    const auto firstFull = std::find_if(archives.begin(), archives.end(),
+                                        [](const TArchiveRef& ref) { return ref.Full; });
+    archives.erase(archives.begin(), firstFull);
     return archives;
 }
 

@@ -3,6 +3,7 @@
 // point, then every later archive up to that point, in name order. Archive names carry their
 // stamp ("Backup_yyyymmdd_hhmm[_full].fbk"), so name order is the order they were made in.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ struct TArchiveRef {
     std::string Name;   // file name
     std::string Stamp;  // "yyyymmdd_hhmm"
     bool Full = false;
+    int64_t Size = -1;  // bytes; -1 when not known (an archive still on the server)
 };
 
 // "YYYY-MM-DD HH:MM" (a valid date and time) as a stamp "yyyymmdd_hhmm"; false otherwise.
@@ -35,6 +37,11 @@ std::string FormatStamp(const std::string& stamp);
 // given is used. Throws ERestoreError for a source that is missing, cannot be listed, or is a
 // file not named as an archive.
 std::vector<TArchiveRef> CollectArchives(const std::vector<std::string>& sources);
+
+// The points in time that can be restored, oldest first: every complete archive and every
+// archive after the first complete one (an incremental archive before it has nothing to build
+// on). The chain of a point is SelectChain(archives, point.Stamp).
+std::vector<TArchiveRef> RestorePoints(std::vector<TArchiveRef> archives);
 
 // The chain for the restore point `at` (a stamp; none = the newest archive). Throws
 // ERestoreError when there are no archives or no complete archive at or before `at`.

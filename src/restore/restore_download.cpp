@@ -9,54 +9,111 @@
 
 namespace sejfko {
 
-std::vector<TArchiveRef> DownloadChain(const TServerSource& server,
-                                       const std::optional<std::string>& at,
-                                       const std::string& directory,
-                                       const TDownloadEvent& onArchive) {
-    TFtpAddress address;
-    if (!ParseFtpAddress(server.Address, address)) {
-        throw ERestoreError("Neplatná adresa serveru \"" + server.Address + "\".");
-    }
-    TNetFTP ftp;
-    ftp.Host = address.Host;
-    ftp.Port = address.Port;
-    ftp.User = server.User;
-    ftp.Password = server.Password;
-    ftp.Passive = server.Passive;
-    std::vector<TArchiveRef> chain;
-    std::string step = "se připojit k serveru " + server.Address;
-    try {
-        ftp.Connect(true);
-        step = "načíst seznam archivů na serveru";
-        std::vector<std::string> listing;
-        ftp.ListNames(listing, ArchiveMask);
-        // The listing is the server's word: only bare archive names pass, and only names of
-        // the generated shape form a chain.
-        std::vector<TArchiveRef> archives;
-        for (const std::string& name : RemoteArchiveNames(listing)) {
-            TArchiveRef ref;
-            if (ParseArchiveName(name, ref.Stamp, ref.Full)) {
-                ref.Name = name;
-                archives.push_back(std::move(ref));
-            }
+namespace {
+
+// A logged-in client; the connection closes when it goes.
+class TServerSession {
+public:
+    TServerSession(const TServerSource& server, const TCancelEvent* cancel) {
+        TFtpAddress address;
+        if (!ParseFtpAddress(server.Address, address)) {
+            throw ERestoreError("Neplatná adresa serveru \"" + server.Address + "\".");
         }
-        chain = SelectChain(std::move(archives), at);
-        for (std::size_t i = 0; i < chain.size(); ++i) {
+        FFtp.Host = address.Host;
+        FFtp.Port = address.Port;
+        FFtp.User = server.User;
+        FFtp.Password = server.Password;
+        FFtp.Passive = server.Passive;
+        FFtp.CancelEvent = cancel;
+        Step("se připojit k serveru " + server.Address, [this] { FFtp.Connect(true); });
+    }
+    ~TServerSession() {
+        try {
+            FFtp.Disconnect();
+        } catch (const std::exception&) {
+            // Closing a connection that failed: nothing is left to save.
+        }
+    }
+    TServerSession(const TServerSession&) = delete;
+    TServerSession& operator=(const TServerSession&) = delete;
+
+    TNetFTP& Ftp() { return FFtp; }
+
+    // Runs one step of the session; a failure becomes ERestoreError naming the step.
+    template <typename TWork>
+    void Step(const std::string& step, TWork&& work) {
+        try {
+            work();
+        } catch (const ERestoreError&) {
+            throw;
+        } catch (const std::exception& failure) {
+            throw ERestoreError("Nelze " + step + ": " + failure.what());
+        }
+    }
+
+private:
+    TNetFTP FFtp;
+};
+
+std::vector<TArchiveRef> ListArchives(TServerSession& session) {
+    std::vector<std::string> listing;
+    session.Step("načíst seznam archivů na serveru",
+                 [&] { session.Ftp().ListNames(listing, ArchiveMask); });
+    // The listing is the server's word: only bare archive names pass, and only names of the
+    // generated shape form a chain.
+    std::vector<TArchiveRef> archives;
+    for (const std::string& name : RemoteArchiveNames(listing)) {
+        TArchiveRef ref;
+        if (ParseArchiveName(name, ref.Stamp, ref.Full)) {
+            ref.Name = name;
+            archives.push_back(std::move(ref));
+        }
+    }
+    return archives;
+}
+
+void Download(TServerSession& session, std::vector<TArchiveRef>& chain,
+              const std::string& directory, const TDownloadEvent& onArchive) {
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        if (!chain[i].Path.empty()) {
+            continue;  // here already (waiting for transfer)
+        }
+        const std::string path = IncludeTrailingPathDelimiter(directory) + chain[i].Name;
+        if (!FileExists(path)) {
             if (onArchive) {
                 onArchive(chain[i].Name, i + 1, chain.size());
             }
-            step = "stáhnout archiv " + chain[i].Name;
-            chain[i].Path = IncludeTrailingPathDelimiter(directory) + chain[i].Name;
-            ftp.Get(chain[i].Name, chain[i].Path);
+            session.Step("stáhnout archiv " + chain[i].Name,
+                         [&] { session.Ftp().Get(chain[i].Name, path); });
         }
-    } catch (const ERestoreError&) {
-        ftp.Disconnect();
-        throw;
-    } catch (const std::exception& failure) {
-        ftp.Disconnect();
-        throw ERestoreError("Nelze " + step + ": " + failure.what());
+        chain[i].Path = path;
+        chain[i].Size = GetFileStatus(path).Size;
     }
-    ftp.Disconnect();
+}
+
+}  // namespace
+
+std::vector<TArchiveRef> ListServerArchives(const TServerSource& server,
+                                            const TCancelEvent* cancel) {
+    TServerSession session(server, cancel);
+    return ListArchives(session);
+}
+
+void DownloadArchives(const TServerSource& server, std::vector<TArchiveRef>& chain,
+                      const std::string& directory, const TDownloadEvent& onArchive,
+                      const TCancelEvent* cancel) {
+    TServerSession session(server, cancel);
+    Download(session, chain, directory, onArchive);
+}
+
+std::vector<TArchiveRef> DownloadChain(const TServerSource& server,
+                                       const std::optional<std::string>& at,
+                                       const std::string& directory,
+                                       const TDownloadEvent& onArchive,
+                                       const TCancelEvent* cancel) {
+    TServerSession session(server, cancel);
+    std::vector<TArchiveRef> chain = SelectChain(ListArchives(session), at);
+    Download(session, chain, directory, onArchive);
     return chain;
 }
 

@@ -13,6 +13,8 @@
 
 namespace sejfko {
 
+class TCancelEvent;
+
 struct TServerSource {
     std::string Address;  // "Remote host": host[:port]
     std::string User;
@@ -24,13 +26,29 @@ struct TServerSource {
 using TDownloadEvent =
     std::function<void(const std::string& name, std::size_t index, std::size_t count)>;
 
+// Every wait below ends at once when `cancel` is set; the call then throws ERestoreError and
+// the caller, seeing the event set, treats it as a stop. Each call is one connection.
+
+// The archives on the server (names of the generated shape only; no Path, Size unknown). Throws
+// ERestoreError for an invalid address or a failed connection or listing (with the client's
+// message).
+std::vector<TArchiveRef> ListServerArchives(const TServerSource& server,
+                                            const TCancelEvent* cancel = nullptr);
+
+// Downloads the archives of `chain` that have no Path and that `directory` (which must exist)
+// does not hold yet, and sets their Path and Size. Throws ERestoreError for a failed connection or
+// download.
+void DownloadArchives(const TServerSource& server, std::vector<TArchiveRef>& chain,
+                      const std::string& directory, const TDownloadEvent& onArchive,
+                      const TCancelEvent* cancel = nullptr);
+
 // Lists the server's archives, selects the chain for `at` (none = the newest archive) and
-// downloads it into `directory` (which must exist). Returns the chain with local paths. Throws
-// ERestoreError for an invalid address, a failed connection, listing or download (with the
-// client's message), or when the server holds no suitable chain (as SelectChain).
+// downloads it into `directory`. Returns the chain with local paths. Throws ERestoreError as
+// the two above, or when the server holds no suitable chain (as SelectChain).
 std::vector<TArchiveRef> DownloadChain(const TServerSource& server,
                                        const std::optional<std::string>& at,
                                        const std::string& directory,
-                                       const TDownloadEvent& onArchive);
+                                       const TDownloadEvent& onArchive,
+                                       const TCancelEvent* cancel = nullptr);
 
 }  // namespace sejfko

@@ -49,6 +49,7 @@ bool SafeRelativePath(const std::string& stored, std::string& relative, std::str
 
 bool TOnlyFilter::Set(const std::vector<std::string>& paths, std::string& bad) {
     FPaths.clear();
+    FIndex.clear();
     FGiven.clear();
     for (const std::string& path : paths) {
         // An original absolute path is stored without its leading separator.
@@ -60,6 +61,7 @@ bool TOnlyFilter::Set(const std::vector<std::string>& paths, std::string& bad) {
             bad = path;
             return false;
         }
+        FIndex[relative].push_back(FPaths.size());
         FPaths.push_back(relative);
         FGiven.push_back(path);
     }
@@ -72,12 +74,16 @@ bool TOnlyFilter::Matches(const std::string& relative, bool markUsed) {
         return true;
     }
     bool matched = false;
-    for (std::size_t i = 0; i < FPaths.size(); ++i) {
-        const std::string& path = FPaths[i];
-        if (relative.compare(0, path.size(), path) == 0 &&
-            (relative.size() == path.size() || relative[path.size()] == '/')) {
-            FUsed[i] = FUsed[i] || markUsed;
+    for (std::size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
+        const auto found = FIndex.find(relative.substr(0, end));
+        if (found != FIndex.end()) {
             matched = true;
+            for (const std::size_t index : found->second) {
+                FUsed[index] = FUsed[index] || markUsed;
+            }
+        }
+        if (end == std::string::npos) {
+            break;
         }
     }
     return matched;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "archive/zip_reader.hpp"
+#include "platform/cancel_event.hpp"
 #include "platform/confined_directory.hpp"
 #include "platform/file_system.hpp"
 #include "restore/deletion_list.hpp"
@@ -60,6 +61,7 @@ std::string WriteFailure(const std::string& relative, int code) {
 }
 
 class EStopRestore {};
+class ECancelRestore {};
 
 // Where the final version of one path comes from.
 struct TPick {
@@ -102,6 +104,9 @@ public:
         } catch (const EStopRestore&) {
             FSummary.Stopped = true;
             return FSummary;
+        } catch (const ECancelRestore&) {
+            FSummary.Cancelled = true;
+            return FSummary;
         }
         for (const std::string& path : FOnly.Unused()) {
             Problem("Cesta \"" + path + "\" v archivech není.");
@@ -115,6 +120,12 @@ private:
         FObserver.Problem(message);
     }
 
+    void CheckCancel() const {
+        if (FOptions.Cancel != nullptr && FOptions.Cancel->IsSet()) {
+            throw ECancelRestore();
+        }
+    }
+
     [[noreturn]] void Stop(const std::string& message) {
         FObserver.Problem(message);
         throw EStopRestore();
@@ -122,6 +133,7 @@ private:
 
     // Adds one archive to the state: its deletions first, then its entries.
     void ReadArchive(const TArchiveRef& archive, std::size_t index) {
+        CheckCancel();
         auto reader = std::make_unique<TZipReader>();
         try {
             reader->Open(archive.Path);
@@ -210,12 +222,15 @@ private:
     }
 
     void ApplyDeletions() {
+        if (FOptions.KeepDeleted) {
+            return;
+        }
         for (const std::string& relative : FDeleted) {
             if (FFinal.count(relative) != 0) {
                 continue;  // back in a later archive
             }
             if (FOptions.DryRun) {
-                FObserver.Planned(true, relative, 0);
+                FObserver.Planned(true, relative, 0, 0);
                 ++FSummary.FilesRemoved;
                 continue;
             }
@@ -246,6 +261,7 @@ private:
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
             std::sort(picks[i].begin(), picks[i].end());
             for (const auto& [entry, relative] : picks[i]) {
+                CheckCancel();
                 const TZipDirEntry& found = FReaders[i]->Entries()[entry];
                 if (found.IsSymlink()) {
                     TakeLink(*FReaders[i], found, relative);
@@ -319,7 +335,9 @@ private:
             return;
         }
         if (FOptions.DryRun) {
-            FObserver.Planned(false, relative, entry.UncompressedSize);
+            FObserver.Planned(
+                false, relative, entry.UncompressedSize,
+                entry.ModifiedUnix ? static_cast<std::time_t>(*entry.ModifiedUnix) : 0);
             ++FSummary.FilesWritten;
             FSummary.BytesWritten += entry.UncompressedSize;
             return;
@@ -336,6 +354,8 @@ private:
         try {
             TConfinedFileWriter writer(*FDirectory, relative);
             reader.ExtractTo(entry, [&](const char* data, std::size_t size) {
+                // Thrown through the reader: the writer's destructor removes the temporary.
+                CheckCancel();
                 writer.Write(data, size);
                 FDone += size;
                 FObserver.Progress(FDone, FTotal);

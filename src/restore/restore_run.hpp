@@ -20,15 +20,20 @@
 // whole restore with a message naming the archive and entry; what is restored stays. A full
 // disk stops it too. Other problems (a refused name, a file that cannot be written, a bad
 // deletion line, an `--only` path found nowhere) are reported and the restore goes on; the
-// summary counts them.
+// summary counts them. A stop request (TRestoreOptions::Cancel) is seen between files and
+// between the chunks of a file: the file being written is dropped with its temporary file, so
+// no partial file ever carries a final name.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "restore/restore_chain.hpp"
 
 namespace sejfko {
+
+class TCancelEvent;
 
 struct TRestoreOptions {
     std::string Target;             // the restore directory
@@ -39,6 +44,10 @@ struct TRestoreOptions {
     // that none fits, or that needs one when none is given, stops the restore before anything
     // is written.
     std::vector<std::string> Passwords;
+    // Into a tree in use (the original place): files the chain deleted stay where they are,
+    // since a file of that name there now may be one the user made later.
+    bool KeepDeleted = false;
+    const TCancelEvent* Cancel = nullptr;  // set from any thread: the restore ends early
 };
 
 // Receives the course of a restore; called on the restoring thread.
@@ -52,8 +61,10 @@ public:
     virtual void Progress(uint64_t /*done*/, uint64_t /*total*/) {}
     // One problem, worded completely in Czech.
     virtual void Problem(const std::string& /*message*/) {}
-    // In a dry run: a file that would be removed (`remove`) or written (with its size).
-    virtual void Planned(bool /*remove*/, const std::string& /*relative*/, uint64_t /*size*/) {}
+    // In a dry run: a file that would be removed (`remove`) or written (with its size and its
+    // stored modification time, 0 when the archive has none).
+    virtual void Planned(bool /*remove*/, const std::string& /*relative*/, uint64_t /*size*/,
+                         std::time_t /*modified*/) {}
     // In a dry run: a symbolic link that would be created.
     virtual void PlannedLink(const std::string& /*relative*/, const std::string& /*target*/) {}
 };
@@ -65,9 +76,10 @@ struct TRestoreSummary {
     uint64_t BytesWritten = 0;
     uint64_t LinksCreated = 0;  // symbolic links; in a dry run: that would be created
     uint64_t Problems = 0;
-    bool Stopped = false;  // a damaged archive or a full disk ended the restore early
+    bool Stopped = false;    // a damaged archive or a full disk ended the restore early
+    bool Cancelled = false;  // a stop request ended it early
 
-    bool Succeeded() const { return Problems == 0 && !Stopped; }
+    bool Succeeded() const { return Problems == 0 && !Stopped && !Cancelled; }
 };
 
 // Creates the restore directory when missing (not in a dry run). Throws ERestoreError when it

@@ -354,14 +354,15 @@ TEST_F(MainWindowTest, SwitchingToLocalInTheDialogShowsNoArchivesWaiting) {
 
 TEST_F(MainWindowTest, TrayMenuHoldsTheCommandsInOrderWithTheDefaultFirst) {
     const QList<QAction*> actions = Window.PMTray->actions();
-    ASSERT_EQ(actions.size(), 7);
+    ASSERT_EQ(actions.size(), 8);
     EXPECT_EQ(actions[0], Window.AcShowMain);
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2], Window.AcOptions);
     EXPECT_EQ(actions[3], Window.AcBackupImm);
-    EXPECT_EQ(actions[4], Window.AcAbout);
-    EXPECT_TRUE(actions[5]->isSeparator());
-    EXPECT_EQ(actions[6], Window.AcExit);
+    EXPECT_EQ(actions[4], Window.AcRestore);
+    EXPECT_EQ(actions[5], Window.AcAbout);
+    EXPECT_TRUE(actions[6]->isSeparator());
+    EXPECT_EQ(actions[7], Window.AcExit);
     EXPECT_EQ(Window.PMTray->defaultAction(), Window.AcShowMain);
     EXPECT_EQ(Window.AcOptions->text(), "&Nastavení programu...");
     EXPECT_EQ(Window.AcOptions->toolTip(), "Zobrazí dialog pro nastavení zálohování");

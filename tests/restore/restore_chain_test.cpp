@@ -86,6 +86,23 @@ TEST(ChainSelection, NewestFullAtOrBeforeThePointThenLaterArchivesInNameOrder) {
               (std::vector<std::string>{"Backup_20260101_1000_full.fbk"}));
 }
 
+TEST(ChainSelection, PointsAreEveryArchiveFromTheFirstCompleteOneAndEachRestoresItsDay) {
+    const auto all = Refs({"Backup_20260105_1000_full.fbk", "Backup_20260101_1000.fbk",
+                           "Backup_20260106_1000.fbk", "Backup_20260112_1000_full.fbk",
+                           "Backup_20260113_1000.fbk"});
+    const std::vector<TArchiveRef> points = RestorePoints(all);
+    // The incremental archive before any complete one has nothing to build on.
+    EXPECT_EQ(Names(points), (std::vector<std::string>{
+                                 "Backup_20260105_1000_full.fbk", "Backup_20260106_1000.fbk",
+                                 "Backup_20260112_1000_full.fbk", "Backup_20260113_1000.fbk"}));
+    for (const TArchiveRef& point : points) {
+        const std::vector<TArchiveRef> chain = SelectChain(all, point.Stamp);
+        EXPECT_EQ(chain.back().Name, point.Name);
+        EXPECT_TRUE(chain.front().Full);
+    }
+    EXPECT_TRUE(RestorePoints(Refs({"Backup_20260101_1000.fbk"})).empty());
+}
+
 TEST(ChainSelection, NoCompleteArchiveIsAClearError) {
     const std::vector<TArchiveRef> all =
         Refs({"Backup_20260102_1000.fbk", "Backup_20260105_1000_full.fbk"});
@@ -181,6 +198,19 @@ TEST(OnlyFilter, StoredOrOriginalPathsChooseFilesAndDirectories) {
     EXPECT_FALSE(filter.Set({"a/../../etc"}, bad));
     EXPECT_EQ(bad, "a/../../etc");
     EXPECT_FALSE(filter.Set({"/"}, bad));
+    // A long list (a selection made in a tree) matches as a short one does.
+    std::vector<std::string> many;
+    for (int i = 0; i < 20000; ++i) {
+        many.push_back("data/f" + std::to_string(i));
+    }
+    many.push_back("/data/dir");
+    ASSERT_TRUE(filter.Set(many, bad));
+    EXPECT_TRUE(filter.Matches("data/f19999"));
+    EXPECT_TRUE(filter.Matches("data/dir/x/y"));
+    EXPECT_FALSE(filter.Matches("data/f20000"));
+    EXPECT_FALSE(filter.Matches("data"));
+    EXPECT_EQ(filter.Unused().size(), 19999u);
+
     TOnlyFilter none;
     EXPECT_TRUE(none.Matches("anything"));
 }
