@@ -93,6 +93,8 @@ std::vector<TOptionKey> MakeKeys() {
         IntegerKey<&T::PassiveMode, &T::SetPassiveMode>(o, KeyPassiveMode),
         TextKey<&T::ArchivePassword, &T::SetArchivePassword>(o, KeyArchivePassword,
                                                              TOptionType::Password),
+        IntegerKey<&T::FtpSecurity, &T::SetFtpSecurity>(o, KeyFtpSecurity),
+        TextKey<&T::FtpCertificate, &T::SetFtpCertificate>(o, KeyFtpCertificate),
         DateTimeKey<&T::LastRun, &T::SetLastRun>(s, KeyLastRun),
         IntegerKey<&T::FileCountForTransfer, &T::SetFileCountForTransfer>(s, KeyFileCount),
         DateTimeKey<&T::LastTransfer, &T::SetLastTransfer>(s, KeyLastTransfer),

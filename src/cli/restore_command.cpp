@@ -213,8 +213,9 @@ std::vector<TArchiveRef> ServerChain(const TRestoreLine& line, const std::string
     parent = ResolveDataPath(dataDirectory, parent);
     ForceDirectories(parent);
     downloads.Path = CreatePrivateTempDirectory(parent, ".restore");
-    const TServerSource server{options.RemoteHost(), options.RemoteUser(), options.RemotePassword(),
-                               options.PassiveMode() != 0};
+    const TServerSource server{options.RemoteHost(),       options.RemoteUser(),
+                               options.RemotePassword(),   options.PassiveMode() != 0,
+                               options.FtpSecurity() != 0, options.FtpCertificate()};
     return DownloadChain(server, line.At, downloads.Path,
                          [&err](const std::string& name, std::size_t index, std::size_t count) {
                              err << "Stahuji " << index << "/" << count << ": "

@@ -23,6 +23,8 @@ std::vector<TArchiveRef> DownloadChain(const TServerSource& server,
     ftp.User = server.User;
     ftp.Password = server.Password;
     ftp.Passive = server.Passive;
+    ftp.UseTls = server.Tls;
+    ftp.PinnedFingerprint = server.Certificate;
     std::vector<TArchiveRef> chain;
     std::string step = "se připojit k serveru " + server.Address;
     try {
