@@ -68,7 +68,9 @@ public:
     int WaitReadable(int timeoutMs, const TCancelEvent* cancel = nullptr);
     // As SocketWaitWritable (a write that waits for the peer's data waits for readability).
     int WaitWritable(int timeoutMs, const TCancelEvent* cancel = nullptr);
-    // What the channel takes now; -1 with WsaWouldBlock when it takes nothing yet.
+    // What the channel takes now; -1 with WsaWouldBlock when it takes nothing yet. After that
+    // the next Send must offer the same bytes again (at least as many; as TLS demands), which
+    // is what a caller retrying its unsent rest does.
     std::ptrdiff_t Send(const void* data, std::size_t size);
     // Decrypted bytes; 0 when the peer ended the session (or closed the connection).
     std::ptrdiff_t Receive(void* buffer, std::size_t size);
