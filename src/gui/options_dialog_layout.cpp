@@ -198,8 +198,7 @@ void TDiOptions::CreateControls() {
     // Accelerator "t" is shared with "&Týdení ...": the text is the one users were told of.
     CBTls = new QCheckBox(QStringLiteral("Šifrované spojení (&TLS)"), storage.Box);
     EdCertificate = new QLineEdit(storage.Box);
-    EdCertificate->setPlaceholderText(
-        QStringLiteral("SHA-256 (AB:CD:...), prázdné = podle důvěryhodných certifikátů systému"));
+    EdCertificate->setPlaceholderText(QStringLiteral("SHA-256 (AB:CD:...), prázdné = systém"));
     EdCertificate->setToolTip(
         QStringLiteral("Otisk vypíše příkaz sejfko-cli transfer --show-certificate"));
     LblCertificate = MakeLabel(storage.Box, "Otisk certifi&kátu:", EdCertificate);
@@ -246,8 +245,8 @@ void TDiOptions::CreateControls() {
     for (QLineEdit* edit : {EdArchivePassword, EdArchivePasswordRepeat}) {
         edit->setStyle(passwordStyle);
         edit->setEchoMode(QLineEdit::Password);
-        edit->setPlaceholderText(QStringLiteral("prázdné = archivy se nešifrují"));
     }
+    EdArchivePassword->setPlaceholderText(QStringLiteral("prázdné = archivy se nešifrují"));
     LblArchivePassword = MakeLabel(secrecy.Box, "Heslo a&rchivů:", EdArchivePassword);
     LblArchivePasswordRepeat = MakeLabel(secrecy.Box, "Zopaku&jte heslo:", EdArchivePasswordRepeat);
     LblArchivePasswordWarning = MakeLabel(
