@@ -105,8 +105,8 @@ void TNetFTP::Connect(bool autoLogin) {
             Login();
         }
         if (UseTls) {
-            // Protection of the data connections, which RFC 4217 allows only after the login's
-            // security exchange.
+            // Every data connection encrypted; PBSZ must come before PROT, and servers that
+            // demand TLS take both only after the login.
             SendCommand("PBSZ 0", 200);
             SendCommand("PROT P", 200);
         }
