@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   locales
-  python3 python3-pyftpdlib vsftpd
+  python3 python3-pyftpdlib python3-openssl openssl vsftpd
   zip unzip 7zip pigz curl
   xvfb trayer imagemagick xdotool
   dbus-daemon

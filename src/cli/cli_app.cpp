@@ -38,8 +38,9 @@ constexpr const char* UsageText =
     "      provede jedno zálohování hned podle nastavení\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] daemon\n"
     "      zálohuje podle plánu (a přenáší archivy) až do Ctrl+C nebo SIGTERM\n"
-    "  sejfko-cli [--config-dir ADRESÁŘ] transfer\n"
-    "      pošle hned na FTP server archivy čekající v dočasném adresáři\n"
+    "  sejfko-cli [--config-dir ADRESÁŘ] transfer [--show-certificate]\n"
+    "      pošle hned na FTP server archivy čekající v dočasném adresáři; s volbou\n"
+    "      --show-certificate jen vypíše otisk certifikátu serveru (FTPS) a nic neposílá\n"
     "  sejfko-cli [--config-dir ADRESÁŘ] log [--last N] [--json]\n"
     "      vypíše historii zálohování, přenosů a obnov\n"
     "  sejfko-cli pack [--password-file SOUBOR] CÍL CESTA...\n"
@@ -129,6 +130,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (line.Command == "log") {
         return RunLogCommand(
             line.Arguments,
+            line.ConfigDirectory.empty() ? DefaultDataDirectory() : line.ConfigDirectory, out, err);
+    }
+    if (line.Command == "transfer" && line.Arguments.size() == 1 &&
+        line.Arguments.front() == "--show-certificate") {
+        return RunShowCertificateCommand(
             line.ConfigDirectory.empty() ? DefaultDataDirectory() : line.ConfigDirectory, out, err);
     }
     if (line.Command == "run" || line.Command == "daemon" || line.Command == "transfer") {

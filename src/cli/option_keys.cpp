@@ -1,6 +1,7 @@
 #include "cli/option_keys.hpp"
 
 #include "config/ini_file.hpp"
+#include "platform/tls_channel.hpp"
 
 namespace sejfko {
 
@@ -68,6 +69,21 @@ TOptionKey KindKey(const char* section, const char* key, TOptionType type) {
             }};
 }
 
+// A pin that is no fingerprint would fail every transfer later; the command line says so now.
+TOptionKey CertificateKey(const char* section, const char* key) {
+    return {section, key, TOptionType::Text,
+            [](const TOptions& o, const TLocaleFormat&) { return o.FtpCertificate(); },
+            [](TOptions& o, const TLocaleFormat&, const std::string& text) {
+                std::string hex;
+                if (!text.empty() && !ParseFingerprint(text, hex)) {
+                    Invalid(text,
+                            "otisk SHA-256 (64 šestnáctkových číslic, dvojtečky dovoleny) "
+                            "nebo prázdná hodnota");
+                }
+                o.SetFtpCertificate(text);
+            }};
+}
+
 std::vector<TOptionKey> MakeKeys() {
     const char* o = OptionsSection;
     const char* s = BackupStatusSection;
@@ -93,6 +109,8 @@ std::vector<TOptionKey> MakeKeys() {
         IntegerKey<&T::PassiveMode, &T::SetPassiveMode>(o, KeyPassiveMode),
         TextKey<&T::ArchivePassword, &T::SetArchivePassword>(o, KeyArchivePassword,
                                                              TOptionType::Password),
+        IntegerKey<&T::FtpSecurity, &T::SetFtpSecurity>(o, KeyFtpSecurity),
+        CertificateKey(o, KeyFtpCertificate),
         DateTimeKey<&T::LastRun, &T::SetLastRun>(s, KeyLastRun),
         IntegerKey<&T::FileCountForTransfer, &T::SetFileCountForTransfer>(s, KeyFileCount),
         DateTimeKey<&T::LastTransfer, &T::SetLastTransfer>(s, KeyLastTransfer),

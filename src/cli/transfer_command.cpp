@@ -5,6 +5,9 @@
 #include "backup/backup_thread.hpp"
 #include "cli/foreground_worker.hpp"
 #include "config/options.hpp"
+#include "platform/tls_channel.hpp"
+#include "transfer/ftp_address.hpp"
+#include "transfer/net_ftp.hpp"
 #include "transfer/transfer_backup.hpp"
 
 namespace sejfko {
@@ -55,6 +58,41 @@ int RunTransferCommand(const std::string& configDirectory, std::ostream& out, st
         return 0;
     } catch (const std::exception& failure) {
         err << failure.what() << "\n";
+        return 1;
+    }
+}
+
+int RunShowCertificateCommand(const std::string& configDirectory, std::ostream& out,
+                              std::ostream& err) {
+    try {
+        Options.Load(configDirectory);
+        TFtpAddress address;
+        if (!ParseFtpAddress(Options.RemoteHost(), address)) {
+            err << "Neplatná adresa serveru \"" << Options.RemoteHost() << "\".\n";
+            return 1;
+        }
+        TNetFTP ftp;
+        ftp.Host = address.Host;
+        ftp.Port = address.Port;
+        const TTlsPeerCertificate certificate = ftp.FetchCertificate();
+        out << "Otisk certifikátu (SHA-256): " << FormatFingerprint(certificate.Fingerprint)
+            << "\n";
+        out << "Vlastník: " << certificate.Subject << "\n";
+        out << "Důvěryhodný podle systému: "
+            << (certificate.Trusted ? "ano" : "ne (" + certificate.TrustError + ")") << "\n";
+        const std::string stored = Options.FtpCertificate();
+        std::string pinned;
+        if (stored.empty()) {
+            out << "Uložený otisk (\"FTP certificate\"): žádný\n";
+        } else if (!ParseFingerprint(stored, pinned)) {
+            out << "Uložený otisk (\"FTP certificate\"): neplatný\n";
+        } else {
+            out << "Uložený otisk (\"FTP certificate\"): "
+                << (pinned == certificate.Fingerprint ? "souhlasí" : "nesouhlasí") << "\n";
+        }
+        return 0;
+    } catch (const std::exception& failure) {
+        err << "Certifikát serveru nelze získat: " << failure.what() << "\n";
         return 1;
     }
 }

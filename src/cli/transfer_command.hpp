@@ -15,4 +15,11 @@ namespace sejfko {
 int RunTransferCommand(const std::string& configDirectory, std::ostream& out, std::ostream& err,
                        bool errIsTerminal);
 
+// `sejfko-cli transfer --show-certificate`: connects to "Remote host", asks for TLS ("AUTH TLS")
+// whatever "FTP security" says, and prints the certificate's SHA-256 fingerprint, its subject,
+// whether the system trusts it and whether it matches "FTP certificate". Sends nothing else (no
+// login). 0 when a certificate was shown, 1 when none could be fetched (reason on `err`).
+int RunShowCertificateCommand(const std::string& configDirectory, std::ostream& out,
+                              std::ostream& err);
+
 }  // namespace sejfko

@@ -23,6 +23,8 @@ struct TOptions::TFields {
     int32_t BackupCount = 0;
     int32_t PassiveMode = 0;
     std::string ArchivePassword;
+    int32_t FtpSecurity = 0;
+    std::string FtpCertificate;
     TDateTime LastRun = 0.0;
     int32_t FileCountForTransfer = 0;
     TDateTime LastTransfer = 0.0;
@@ -122,6 +124,8 @@ void TOptions::ReadFields(const TIniSnapshot& snapshot) {
     f.BackupCount = read.Integer(o, KeyBackupCount, 10);
     f.PassiveMode = read.Integer(o, KeyPassiveMode, 0);
     f.ArchivePassword = read.String(o, KeyArchivePassword, "");
+    f.FtpSecurity = read.Integer(o, KeyFtpSecurity, 0);
+    f.FtpCertificate = read.String(o, KeyFtpCertificate, "");
     f.LastRun = read.DateTime(s, KeyLastRun, 0.0);
     f.FileCountForTransfer = read.Integer(s, KeyFileCount, 0);
     f.LastTransfer = read.DateTime(s, KeyLastTransfer, 0.0);
@@ -216,6 +220,8 @@ SEJFKO_OPTION_GETTER(std::string, RemotePassword)
 SEJFKO_OPTION_GETTER(int32_t, BackupCount)
 SEJFKO_OPTION_GETTER(int32_t, PassiveMode)
 SEJFKO_OPTION_GETTER(std::string, ArchivePassword)
+SEJFKO_OPTION_GETTER(int32_t, FtpSecurity)
+SEJFKO_OPTION_GETTER(std::string, FtpCertificate)
 SEJFKO_OPTION_GETTER(TDateTime, LastRun)
 SEJFKO_OPTION_GETTER(int32_t, FileCountForTransfer)
 SEJFKO_OPTION_GETTER(TDateTime, LastTransfer)
@@ -272,6 +278,12 @@ void TOptions::SetPassiveMode(int32_t value) {
 }
 void TOptions::SetArchivePassword(const std::string& value) {
     Store(&TFields::ArchivePassword, value, OptionsSection, KeyArchivePassword, EncodeString, 0);
+}
+void TOptions::SetFtpSecurity(int32_t value) {
+    Store(&TFields::FtpSecurity, value, OptionsSection, KeyFtpSecurity, EncodeInteger, 0);
+}
+void TOptions::SetFtpCertificate(const std::string& value) {
+    Store(&TFields::FtpCertificate, value, OptionsSection, KeyFtpCertificate, EncodeString, 0);
 }
 void TOptions::SetLastRun(TDateTime value) {
     Store(

@@ -55,6 +55,12 @@ constexpr const char* KeyPassiveMode = "Passive mode";
 // Added later too: the password every archive is encrypted with (AES-256); empty = archives are
 // not encrypted.
 constexpr const char* KeyArchivePassword = "Archive password";
+// Added with FTP over TLS: 0 = plain FTP (the default); any other value = TLS required for the
+// control and every data connection ("AUTH TLS" before the login).
+constexpr const char* KeyFtpSecurity = "FTP security";
+// The server certificate's SHA-256 fingerprint (hex, colons and letter case as the user wrote
+// them); when set it decides instead of the system's trust store. Empty = not pinned.
+constexpr const char* KeyFtpCertificate = "FTP certificate";
 
 class TOptions {
 public:
@@ -106,6 +112,11 @@ public:
     void SetPassiveMode(int32_t value);
     std::string ArchivePassword() const;
     void SetArchivePassword(const std::string& value);
+    // Stored as written; the client treats every non-zero value as TLS required.
+    int32_t FtpSecurity() const;
+    void SetFtpSecurity(int32_t value);
+    std::string FtpCertificate() const;
+    void SetFtpCertificate(const std::string& value);
     TDateTime LastRun() const;
     void SetLastRun(TDateTime value);
     int32_t FileCountForTransfer() const;

@@ -17,12 +17,14 @@
 #include <exception>
 #include <stdexcept>
 
+#include "archive/backup_job.hpp"
 #include "config/options.hpp"
 #include "gui/autostart.hpp"
 #include "gui/gui_prompts.hpp"
 #include "gui/worker_control.hpp"
 #include "platform/clock.hpp"
 #include "platform/data_directory.hpp"
+#include "platform/tls_channel.hpp"
 
 namespace sejfko {
 
@@ -82,7 +84,8 @@ TDiOptions::~TDiOptions() = default;
 
 void TDiOptions::ConnectControls() {
     auto changed = [this] { OptionsChanged(); };
-    for (QLineEdit* edit : {EdFile, EdDir, EdLocalTemp, EdHost, EdUser, EdPassword}) {
+    for (QLineEdit* edit : {EdFile, EdDir, EdLocalTemp, EdHost, EdUser, EdPassword, EdCertificate,
+                            EdArchivePassword, EdArchivePasswordRepeat}) {
         connect(edit, &QLineEdit::textChanged, this, changed);
     }
     for (QSpinBox* spin : {EdEvery, SEdComplete, SEdBackupCount}) {
@@ -91,6 +94,7 @@ void TDiOptions::ConnectControls() {
     connect(CBComplete, &QComboBox::currentIndexChanged, this, changed);
     connect(DTTime, &QTimeEdit::timeChanged, this, changed);
     connect(CBPassive, &QCheckBox::toggled, this, changed);
+    connect(CBTls, &QCheckBox::toggled, this, changed);
     connect(CBAutostart, &QCheckBox::toggled, this, changed);
     for (QRadioButton* radio : {RBFull, RBIncWeek, RBIncMonth, RBLocal, RBRemote}) {
         connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
@@ -129,10 +133,28 @@ void TDiOptions::ConnectControls() {
     connect(AcOk, &QAction::changed, this, [this] { BtnOk->setEnabled(AcOk->isEnabled()); });
 
     // Enter moves to the next control instead of pressing the default button.
-    const QList<QWidget*> enterMoves = {
-        EdEvery,    DTTime,      EdFile,     RBFull,    RBIncWeek,      CBComplete,
-        RBIncMonth, SEdComplete, RBLocal,    EdDir,     RBRemote,       EdLocalTemp,
-        EdHost,     EdUser,      EdPassword, CBPassive, SEdBackupCount, CBAutostart};
+    const QList<QWidget*> enterMoves = {EdEvery,
+                                        DTTime,
+                                        EdFile,
+                                        RBFull,
+                                        RBIncWeek,
+                                        CBComplete,
+                                        RBIncMonth,
+                                        SEdComplete,
+                                        RBLocal,
+                                        EdDir,
+                                        RBRemote,
+                                        EdLocalTemp,
+                                        EdHost,
+                                        EdUser,
+                                        EdPassword,
+                                        CBPassive,
+                                        SEdBackupCount,
+                                        CBAutostart,
+                                        CBTls,
+                                        EdCertificate,
+                                        EdArchivePassword,
+                                        EdArchivePasswordRepeat};
     for (QWidget* widget : enterMoves) {
         widget->installEventFilter(this);
     }
@@ -167,6 +189,9 @@ TDiOptions::TShown TDiOptions::FromOptions() const {
     shown.RemoteUser = Options.RemoteUser();
     shown.RemotePassword = Options.RemotePassword();
     shown.Passive = ReadPassiveMode(Options);
+    shown.Tls = Options.FtpSecurity() != 0;
+    shown.Certificate = Options.FtpCertificate();
+    shown.ArchivePassword = Options.ArchivePassword();
     shown.BackupCount = Options.BackupCount();
     shown.Autostart = AutostartEnabled();
     return shown;
@@ -195,6 +220,9 @@ TDiOptions::TShown TDiOptions::FromControls() const {
     shown.RemoteUser = Text(EdUser);
     shown.RemotePassword = Text(EdPassword);
     shown.Passive = CBPassive->isChecked();
+    shown.Tls = CBTls->isChecked();
+    shown.Certificate = Text(EdCertificate);
+    shown.ArchivePassword = Text(EdArchivePassword);
     shown.BackupCount = SEdBackupCount->value();
     shown.Autostart = CBAutostart->isChecked();
     return shown;
@@ -240,6 +268,10 @@ void TDiOptions::LoadFromOptions() {
     EdUser->setText(QString::fromStdString(Options.RemoteUser()));
     EdPassword->setText(QString::fromStdString(Options.RemotePassword()));
     CBPassive->setChecked(ReadPassiveMode(Options));
+    CBTls->setChecked(Options.FtpSecurity() != 0);
+    EdCertificate->setText(QString::fromStdString(Options.FtpCertificate()));
+    EdArchivePassword->setText(QString::fromStdString(Options.ArchivePassword()));
+    EdArchivePasswordRepeat->setText(EdArchivePassword->text());
     SEdBackupCount->setValue(Options.BackupCount());
     // A program that was never configured starts at login once the user confirms the dialog.
     CBAutostart->setChecked(FShown.Autostart || Options.FileChoose().empty());
@@ -268,7 +300,7 @@ void TDiOptions::RadioClicked(QRadioButton* button) {
         const bool remote = button == RBRemote;
         enable({LblDir, EdDir, BtnDir}, !remote);
         enable({LblLocalTemp, BtnLocalTemp, LblHost, EdHost, LblUser, EdUser, LblPassword,
-                EdPassword, CBPassive},
+                EdPassword, CBPassive, CBTls, LblCertificate, EdCertificate},
                remote);
     } else {
         enable({LblComplete, CBComplete}, button == RBIncWeek);
@@ -302,7 +334,32 @@ TDateTime TDiOptions::PickerValue() const {
     return FPickerDate + EncodeTime(time.hour(), time.minute(), time.second());
 }
 
+void TDiOptions::CheckBeforeSaving() const {
+    if (EdArchivePassword->text() != EdArchivePasswordRepeat->text()) {
+        throw std::runtime_error(
+            "Heslo archivů a jeho zopakování se liší. Nastavení nebylo uloženo; zadejte heslo "
+            "znovu do obou polí.");
+    }
+    // What the file held already is kept as it is, whatever another front end let in.
+    if (Text(EdArchivePassword) != FShown.ArchivePassword &&
+        Text(EdArchivePassword).size() > MaxArchivePasswordLength) {
+        throw std::runtime_error("Heslo archivů smí mít nejvýše " +
+                                 std::to_string(MaxArchivePasswordLength) +
+                                 " bajtů. Nastavení nebylo uloženo.");
+    }
+    std::string fingerprint;
+    const std::string certificate = Text(EdCertificate);
+    if (certificate != FShown.Certificate && !certificate.empty() &&
+        !ParseFingerprint(certificate, fingerprint)) {
+        throw std::runtime_error(
+            "Otisk certifikátu musí být otisk SHA-256: 64 šestnáctkových číslic (dvojtečky "
+            "jsou dovoleny). Nastavení nebylo uloženo.");
+    }
+}
+
 void TDiOptions::SaveToOptions() {
+    // Nothing is written when a field cannot be used: a half-saved dialog would be worse.
+    CheckBeforeSaving();
     Options.ReloadIfChanged();
     // An option the user left as shown keeps whatever the file holds now.
     const TShown& shown = FShown;
@@ -355,6 +412,11 @@ void TDiOptions::SaveToOptions() {
     if (CBPassive->isChecked() != shown.Passive) {
         WritePassiveMode(Options, CBPassive->isChecked());
     }
+    if (CBTls->isChecked() != shown.Tls) {
+        Options.SetFtpSecurity(CBTls->isChecked() ? 1 : 0);
+    }
+    store(EdCertificate, shown.Certificate, &TOptions::SetFtpCertificate);
+    store(EdArchivePassword, shown.ArchivePassword, &TOptions::SetArchivePassword);
     if (SEdBackupCount->value() != shown.BackupCount) {
         Options.SetBackupCount(SEdBackupCount->value());
     }

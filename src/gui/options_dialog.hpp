@@ -1,7 +1,9 @@
 #pragma once
 // TDiOptions: the modal dialog in which the user sets every option of the "Options" section:
 // schedule, selection file, backup kind with its complete-backup day, destination (local
-// directory, or FTP server with a local temporary directory) and the number of backups to keep.
+// directory, or FTP server with a local temporary directory, optionally over TLS with a pinned
+// certificate), the number of backups to keep and the password archives are encrypted with
+// (typed twice: a save with two different texts is refused).
 // LoadFromOptions fills the controls; "OK" and "&Apply" are available only while the options
 // are valid; SaveToOptions writes them through the Options setters in a fixed order, raises the
 // backup count to the minimum of the incremental kinds, and lets the worker re-plan. A setter
@@ -88,6 +90,14 @@ public:
     QLabel* LblPassword = nullptr;
     QLineEdit* EdPassword = nullptr;
     QCheckBox* CBPassive = nullptr;
+    QCheckBox* CBTls = nullptr;
+    QLabel* LblCertificate = nullptr;
+    QLineEdit* EdCertificate = nullptr;
+    QLabel* LblArchivePassword = nullptr;
+    QLineEdit* EdArchivePassword = nullptr;
+    QLabel* LblArchivePasswordRepeat = nullptr;
+    QLineEdit* EdArchivePasswordRepeat = nullptr;
+    QLabel* LblArchivePasswordWarning = nullptr;
     QCheckBox* CBAutostart = nullptr;
     QSpinBox* SEdBackupCount = nullptr;
     QPushButton* BtnOk = nullptr;
@@ -108,6 +118,9 @@ private:
     TDateTime PickerValue() const;
     // Writes or removes the autostart entry; raises with a Czech text when that fails.
     void SaveAutostart();
+    // Raises with a Czech text, before anything is written, when the archive password and its
+    // repetition differ or a field holds what the program could not use.
+    void CheckBeforeSaving() const;
 
     // The options as the controls showed them when loaded or last saved.
     struct TShown {
@@ -124,6 +137,9 @@ private:
         std::string RemoteUser;
         std::string RemotePassword;
         bool Passive = false;
+        bool Tls = false;
+        std::string Certificate;
+        std::string ArchivePassword;
         int32_t BackupCount = 0;
         bool Autostart = false;
     };

@@ -195,6 +195,13 @@ void TDiOptions::CreateControls() {
     LblPassword = MakeLabel(storage.Box, "&Heslo:", EdPassword);
     // Accelerator "f": "p" is that of "&Počítač:".
     CBPassive = new QCheckBox(QStringLiteral("Pasivní režim &FTP"), storage.Box);
+    // Accelerator "t" is shared with "&Týdení ...": the text is the one users were told of.
+    CBTls = new QCheckBox(QStringLiteral("Šifrované spojení (&TLS)"), storage.Box);
+    EdCertificate = new QLineEdit(storage.Box);
+    EdCertificate->setPlaceholderText(QStringLiteral("SHA-256 (AB:CD:...), prázdné = systém"));
+    EdCertificate->setToolTip(
+        QStringLiteral("Otisk vypíše příkaz sejfko-cli transfer --show-certificate"));
+    LblCertificate = MakeLabel(storage.Box, "Otisk certifi&kátu:", EdCertificate);
 
     QGridLayout* grid = storage.Grid;
     grid->addWidget(RBLocal, 0, 0, 1, 3);
@@ -212,7 +219,10 @@ void TDiOptions::CreateControls() {
     grid->addWidget(EdUser, 5, 1);
     grid->addWidget(LblPassword, 6, 0);
     grid->addWidget(EdPassword, 6, 1);
-    for (QLabel* label : {LblDir, LblLocalTemp, LblHost, LblUser, LblPassword}) {
+    grid->addWidget(CBTls, 7, 1);
+    grid->addWidget(LblCertificate, 8, 0);
+    grid->addWidget(EdCertificate, 8, 1);
+    for (QLabel* label : {LblDir, LblLocalTemp, LblHost, LblUser, LblPassword, LblCertificate}) {
         label->setContentsMargins(20, 0, 0, 0);
     }
     grid->setColumnStretch(1, 1);
@@ -227,6 +237,28 @@ void TDiOptions::CreateControls() {
                                  SEdBackupCount, MakeLabel(keeping.Box, "posledních záloh")}),
                             0, 0);
     layout->addWidget(keeping.Box);
+
+    // "Šifrování záloh"
+    TGroup secrecy = MakeGroup(this, "Šifrování záloh");
+    EdArchivePassword = new QLineEdit(secrecy.Box);
+    EdArchivePasswordRepeat = new QLineEdit(secrecy.Box);
+    for (QLineEdit* edit : {EdArchivePassword, EdArchivePasswordRepeat}) {
+        edit->setStyle(passwordStyle);
+        edit->setEchoMode(QLineEdit::Password);
+    }
+    EdArchivePassword->setPlaceholderText(QStringLiteral("prázdné = archivy se nešifrují"));
+    LblArchivePassword = MakeLabel(secrecy.Box, "Heslo a&rchivů:", EdArchivePassword);
+    LblArchivePasswordRepeat = MakeLabel(secrecy.Box, "Zopaku&jte heslo:", EdArchivePasswordRepeat);
+    LblArchivePasswordWarning = MakeLabel(
+        secrecy.Box, "Ztracené heslo znamená ztracené zálohy: bez něj archivy nikdo neobnoví.");
+    LblArchivePasswordWarning->setWordWrap(true);
+    secrecy.Grid->addWidget(LblArchivePassword, 0, 0);
+    secrecy.Grid->addWidget(EdArchivePassword, 0, 1);
+    secrecy.Grid->addWidget(LblArchivePasswordRepeat, 1, 0);
+    secrecy.Grid->addWidget(EdArchivePasswordRepeat, 1, 1);
+    secrecy.Grid->addWidget(LblArchivePasswordWarning, 2, 0, 1, 2);
+    secrecy.Grid->setColumnStretch(1, 1);
+    layout->addWidget(secrecy.Box);
     layout->addStretch(1);
 
     // Commands and buttons at the bottom right.

@@ -24,6 +24,8 @@ public:
         FFtp.User = server.User;
         FFtp.Password = server.Password;
         FFtp.Passive = server.Passive;
+        FFtp.UseTls = server.Tls;
+        FFtp.PinnedFingerprint = server.Certificate;
         FFtp.CancelEvent = cancel;
         Step("se připojit k serveru " + server.Address, [this] { FFtp.Connect(true); });
     }

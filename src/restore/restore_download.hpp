@@ -20,6 +20,8 @@ struct TServerSource {
     std::string User;
     std::string Password;
     bool Passive = false;
+    bool Tls = false;         // "FTP security" not 0
+    std::string Certificate;  // "FTP certificate": the pinned fingerprint, or empty
 };
 
 // Called before each download: the archive's name, its number (from 1) and the chain's length.

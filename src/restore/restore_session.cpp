@@ -12,8 +12,9 @@
 namespace sejfko {
 
 TServerSource ServerSourceOf(const TOptions& options) {
-    return TServerSource{options.RemoteHost(), options.RemoteUser(), options.RemotePassword(),
-                         options.PassiveMode() != 0};
+    return TServerSource{options.RemoteHost(),       options.RemoteUser(),
+                         options.RemotePassword(),   options.PassiveMode() != 0,
+                         options.FtpSecurity() != 0, options.FtpCertificate()};
 }
 
 TRestoreDownloads::TRestoreDownloads(const TOptions& options, const std::string& dataDirectory) {

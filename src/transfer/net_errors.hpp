@@ -71,6 +71,13 @@ public:
     using ENetTCPConnectionError::ENetTCPConnectionError;
 };
 
+// Encryption of a connection failed or was refused (handshake, a damaged record, a certificate
+// that may not be trusted, a server without TLS); the message is Czech, for the user.
+class ENetTlsError : public ENetException {
+public:
+    using ENetException::ENetException;
+};
+
 // "Cannot allocate socket."
 class ENetInvalidSocket : public ENetException {
 public:

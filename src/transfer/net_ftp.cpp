@@ -89,11 +89,26 @@ TNetFTP::TNetFTP() {
 TNetFTP::~TNetFTP() = default;
 
 void TNetFTP::Connect(bool autoLogin) {
+    std::string pinned;
+    if (UseTls && !PinnedFingerprint.empty() && !ParseFingerprint(PinnedFingerprint, pinned)) {
+        throw ENetTlsError(
+            "Otisk certifikátu v klíči \"FTP certificate\" není otisk SHA-256 "
+            "(64 šestnáctkových číslic, dvojtečky jsou dovoleny).");
+    }
     TNetTCPClient::Connect();
     try {
         ReadReply({220});
+        if (UseTls) {
+            SecureControlConnection(true);
+        }
         if (autoLogin) {
             Login();
+        }
+        if (UseTls) {
+            // Every data connection encrypted; PBSZ must come before PROT, and servers that
+            // demand TLS take both only after the login.
+            SendCommand("PBSZ 0", 200);
+            SendCommand("PROT P", 200);
         }
         SendTransferType();
         const int code = SendCommand("syst", {200, 215, 500});
@@ -193,6 +208,9 @@ void TNetFTP::OpenActive(const std::string& command) {
     FDataCommandRefused = false;
     // Only the server may connect: anyone else reaching the port first would get the data.
     listener.AcceptConnection(FSocket.PeerIP);
+    if (UseTls) {
+        SecureDataConnection(listener);
+    }
 }
 
 void TNetFTP::OpenPassive(const std::string& command) {
@@ -213,6 +231,10 @@ void TNetFTP::OpenPassive(const std::string& command) {
     FDataCommandRefused = true;
     SendCommand(command, {125, 150});
     FDataCommandRefused = false;
+    // Not before the command: the server starts its side of the handshake only then.
+    if (UseTls) {
+        SecureDataConnection(data);
+    }
 }
 
 template <typename TWork>
@@ -225,6 +247,9 @@ void TNetFTP::TransferData(const std::string& command, TWork&& work, int complet
             OpenActive(command);
         }
         work(*FDataChannel);
+        if (UseTls) {
+            EndDataTls(*FDataChannel);
+        }
     } catch (...) {
         FDataChannel.reset();
         throw;

@@ -13,6 +13,14 @@
 // for a refused step (message: the server's line), ENetSocketError, ENetConnClosedGracefully,
 // ENetInvalidReply, EOSError for a local file. A failure during a data transfer leaves the
 // completion reply unread: only Disconnect is safe afterwards.
+//
+// With UseTls the client speaks explicit FTPS (RFC 4217): "AUTH TLS" right after the greeting
+// (only 234 is accepted: a refusal fails the call with ENetTlsError, never a login in clear
+// text), the TLS handshake, the certificate judged (PinnedFingerprint, else the system's trust
+// store and Host) before the login is sent, then after the login "PBSZ 0" and "PROT P"; every
+// data connection, active or passive, does its own handshake as the TLS client once the server
+// accepted the command, resuming the control connection's session, and must show the same
+// certificate. Without UseTls not a byte on the wire changes.
 
 #include <cstdint>
 #include <memory>
@@ -62,11 +70,21 @@ public:
     // Stored when no data connection is open; sent at once when connected.
     void SetTransferType(TNetFTPTransferType value);
     TNetTCPConnection* DataChannel() const { return FDataChannel.get(); }
+    // Connects, reads the greeting, sends "AUTH TLS" and does the handshake, and disconnects:
+    // the server's certificate, unjudged. Nothing else is sent. Failures as Connect's.
+    TTlsPeerCertificate FetchCertificate();
 
     std::string User;
     std::string Password;
     bool Passive = false;
     std::string SystemDesc;
+    bool UseTls = false;
+    // The SHA-256 fingerprint the server's certificate must have, as the user wrote it (see
+    // ParseFingerprint); empty: the system's trust store and the host name decide. A text that
+    // is no fingerprint fails Connect with ENetTlsError before anything is sent.
+    std::string PinnedFingerprint;
+    // The control connection's certificate, after a Connect with UseTls.
+    TTlsPeerCertificate ServerCertificate;
 
 private:
     template <typename TWork>
@@ -75,10 +93,20 @@ private:
     void OpenActive(const std::string& command);
     void CopyEventsTo(TNetTCPConnection& channel) const;
     void SendTransferType();
+    // "AUTH TLS" and the handshake on the control connection; with `judge` the certificate must
+    // pass (ENetTlsError with its fingerprint otherwise).
+    void SecureControlConnection(bool judge);
+    void JudgeCertificate(const std::string& pinned) const;
+    // The data connection's handshake, once the server accepted the data command.
+    void SecureDataConnection(TNetTCPConnection& channel);
+    // The data connection's TLS session ended in both directions; its failures are left to the
+    // completion reply, which tells whether the server has everything.
+    void EndDataTls(TNetTCPConnection& channel);
 
     TNetFTPTransferType FTransferType = ftBinary;
     std::unique_ptr<TNetTCPConnection> FDataChannel;
     bool FDataCommandRefused = false;
+    std::unique_ptr<TTlsContext> FTlsContext;
 };
 
 // "PORT " and the address and port as the command carries them ("192,168,1,5,19,137").

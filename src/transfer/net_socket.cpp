@@ -1,5 +1,7 @@
 #include "transfer/net_socket.hpp"
 
+#include <stdexcept>
+
 #include "transfer/net_errors.hpp"
 #include "transfer/net_stack.hpp"
 
@@ -55,7 +57,8 @@ bool TNetSocketHandle::Readable(int timeoutMs, const TCancelEvent* cancel) {
     if (!FAllocated) {
         throw ENetConnClosedGracefully();
     }
-    int result = SocketWaitReadable(FHandle, timeoutMs, cancel);
+    int result = FTls ? FTls->WaitReadable(timeoutMs, cancel)
+                      : SocketWaitReadable(FHandle, timeoutMs, cancel);
     TNetStack::CheckForSocketError(result);
     return result > 0;
 }
@@ -64,17 +67,75 @@ bool TNetSocketHandle::Writable(int timeoutMs, const TCancelEvent* cancel) {
     if (!FAllocated) {
         throw ENetConnClosedGracefully();
     }
-    int result = SocketWaitWritable(FHandle, timeoutMs, cancel);
+    int result = FTls ? FTls->WaitWritable(timeoutMs, cancel)
+                      : SocketWaitWritable(FHandle, timeoutMs, cancel);
     TNetStack::CheckForSocketError(result);
     return result > 0;
 }
 
 std::ptrdiff_t TNetSocketHandle::Send(const void* data, std::size_t size) {
-    return SocketSend(FHandle, data, size);
+    if (!FTls) {
+        return SocketSend(FHandle, data, size);
+    }
+    const std::ptrdiff_t sent = FTls->Send(data, size);
+    if (sent < 0) {
+        CheckTlsFailure();
+    }
+    return sent;
 }
 
 std::ptrdiff_t TNetSocketHandle::Receive(void* buffer, std::size_t size) {
-    return SocketReceive(FHandle, buffer, size);
+    if (!FTls) {
+        return SocketReceive(FHandle, buffer, size);
+    }
+    const std::ptrdiff_t received = FTls->Receive(buffer, size);
+    if (received < 0) {
+        CheckTlsFailure();
+    }
+    return received;
+}
+
+void TNetSocketHandle::StartTls(const TTlsContext& context, const TNetSocketHandle* resume,
+                                int timeoutMs, const TCancelEvent* cancel) {
+    if (!FAllocated) {
+        throw ENetConnClosedGracefully();
+    }
+    try {
+        FTls = std::make_unique<TTlsChannel>(FHandle, context,
+                                             resume != nullptr ? resume->FTls.get() : nullptr);
+    } catch (const std::runtime_error& failure) {
+        throw ENetTlsError(failure.what());
+    }
+    if (FTls->Handshake(timeoutMs, cancel) != 0) {
+        const int error = LastSocketError();
+        const std::string text = FTls->ErrorText();
+        FTls.reset();
+        if (error == TlsProtocolError) {
+            throw ENetTlsError("Šifrované spojení se nepodařilo navázat: " + text);
+        }
+        TNetStack::RaiseSocketError(error);
+    }
+}
+
+void TNetSocketHandle::EndTls(int timeoutMs, const TCancelEvent* cancel) {
+    if (FTls && FTls->Shutdown(timeoutMs, cancel) != 0) {
+        CheckTlsFailure();
+        TNetStack::RaiseSocketError(LastSocketError());
+    }
+}
+
+TTlsPeerCertificate TNetSocketHandle::PeerCertificate() const {
+    return FTls ? FTls->PeerCertificate() : TTlsPeerCertificate{};
+}
+
+bool TNetSocketHandle::TlsSessionReused() const {
+    return FTls && FTls->SessionReused();
+}
+
+void TNetSocketHandle::CheckTlsFailure() const {
+    if (LastSocketError() == TlsProtocolError) {
+        throw ENetTlsError("Chyba šifrovaného spojení: " + FTls->ErrorText());
+    }
 }
 
 void TNetSocketHandle::SetNoDelay(bool on) {
@@ -90,6 +151,10 @@ void TNetSocketHandle::CloseSocket() {
         return;
     }
     FAllocated = false;
+    if (FTls) {
+        FTls->ShutdownNow();
+        FTls.reset();
+    }
     // Failures do not matter here: the socket is gone either way.
     SocketShutdownSend(FHandle);
     SocketClose(FHandle);

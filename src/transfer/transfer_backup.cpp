@@ -211,6 +211,8 @@ bool TBackupThread::TransferBackup() {
         ftp->User = Options.RemoteUser();
         ftp->Password = Options.RemotePassword();
         ftp->Passive = Options.PassiveMode() != 0;
+        ftp->UseTls = Options.FtpSecurity() != 0;
+        ftp->PinnedFingerprint = Options.FtpCertificate();
         ftp->CancelEvent = &FTerminateEvent;
         ftp->OnWork = [this](TNetComponent* s, TWorkMode m, int64_t c) { TransferWork(s, m, c); };
         ftp->OnWorkBegin = [this](TNetComponent* s, TWorkMode m, int64_t c) {

@@ -44,7 +44,7 @@ TEST(Cli, StatusListsEveryKeyOnce) {
         EXPECT_NE(at, std::string::npos) << key.Key;
         EXPECT_EQ(run.Out.find(label, at + 1), std::string::npos) << key.Key;
     }
-    EXPECT_EQ(OptionKeys().size(), 18u);
+    EXPECT_EQ(OptionKeys().size(), 20u);
 }
 
 TEST(Cli, ConfigWritesAndReadsOneKey) {
@@ -62,6 +62,10 @@ TEST(Cli, ConfigWritesAndReadsOneKey) {
         {{"Remote password", "tajné"}, "Remote password", "tajné"},
         {{"Saving kind", "1"}, "Saving kind", "1"},
         {{"Last run", when}, "Last run", when},
+        {{"FTP security", "1"}, "ftp security", "1"},
+        {{"FTP certificate", std::string(31, 'A') + ":" + std::string(33, 'b')},
+         "FTP certificate",
+         std::string(31, 'A') + ":" + std::string(33, 'b')},
     };
     for (const TStep& step : steps) {
         std::vector<std::string> write = {"--config-dir", dir.Path(), "config"};
@@ -78,6 +82,18 @@ TEST(Cli, ConfigWritesAndReadsOneKey) {
     EXPECT_EQ(status.Out.find("tajné"), std::string::npos);
     EXPECT_NE(status.Out.find("\nLast run: " + locale.FormatDisplay(45000.5) + "\n"),
               std::string::npos);
+}
+
+TEST(Cli, ConfigRefusesAPinThatIsNoFingerprint) {
+    TTempDir dir;
+    for (const std::string& bad :
+         {std::string("AB:CD"), std::string(64, 'g'), std::string(66, 'a')}) {
+        TRun run = RunCliWith({"--config-dir", dir.Path(), "config", "FTP certificate", bad});
+        EXPECT_NE(run.Code, 0) << bad;
+        EXPECT_NE(run.Err.find("SHA-256"), std::string::npos) << run.Err;
+    }
+    EXPECT_FALSE(FileExists(dir / "Options.ini"));
+    EXPECT_EQ(RunCliWith({"--config-dir", dir.Path(), "config", "FTP certificate", ""}).Code, 0);
 }
 
 TEST(Cli, LastRunAtTheNeverThresholdShowsNikdy) {

@@ -91,6 +91,18 @@ TEST(Options, PassiveModeDefaultsToActiveAndKeepsTheStoredValue) {
     EXPECT_EQ(third.Store.PassiveMode(), 0);
 }
 
+TEST(Options, FtpSecurityDefaultsToPlainAndTheCertificateToNone) {
+    TLoaded loaded;
+    EXPECT_EQ(loaded.Store.FtpSecurity(), 0);
+    EXPECT_EQ(loaded.Store.FtpCertificate(), "");
+    loaded.Store.SetFtpSecurity(1);
+    loaded.Store.SetFtpCertificate("ab:CD");
+    EXPECT_EQ(ReadWholeFile(loaded.Path), "[Options]\nFTP security=1\nFTP certificate=ab:CD\n");
+    const std::string stored = "[Options]\nftp SECURITY=7\n";
+    TLoaded other(&stored);
+    EXPECT_EQ(other.Store.FtpSecurity(), 7);
+}
+
 // An archive password comes back byte for byte, whatever an INI file could mistake in it: a
 // password read back otherwise would encrypt the archives with something else than the user
 // keeps.

@@ -114,12 +114,14 @@ TEST_F(OptionsDialogTest, RadioButtonsEnableTheirFields) {
     for (QWidget* w : std::initializer_list<QWidget*>{dialog.LblDir, dialog.EdDir, dialog.BtnDir}) {
         EXPECT_TRUE(w->isEnabled());
     }
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{dialog.LblLocalTemp, dialog.BtnLocalTemp, dialog.LblHost,
-                                         dialog.EdHost, dialog.LblUser, dialog.EdUser,
-                                         dialog.LblPassword, dialog.EdPassword, dialog.CBPassive}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             dialog.LblLocalTemp, dialog.BtnLocalTemp, dialog.LblHost, dialog.EdHost,
+             dialog.LblUser, dialog.EdUser, dialog.LblPassword, dialog.EdPassword, dialog.CBPassive,
+             dialog.CBTls, dialog.LblCertificate, dialog.EdCertificate}) {
         EXPECT_FALSE(w->isEnabled()) << w->metaObject()->className();
     }
+    // The archive password belongs to every destination.
+    EXPECT_TRUE(dialog.EdArchivePassword->isEnabled());
     // The read-only field itself is not switched.
     EXPECT_TRUE(dialog.EdLocalTemp->isEnabled());
 
@@ -128,6 +130,8 @@ TEST_F(OptionsDialogTest, RadioButtonsEnableTheirFields) {
     EXPECT_FALSE(dialog.BtnDir->isEnabled());
     EXPECT_TRUE(dialog.EdHost->isEnabled());
     EXPECT_TRUE(dialog.CBPassive->isEnabled());
+    EXPECT_TRUE(dialog.CBTls->isEnabled());
+    EXPECT_TRUE(dialog.EdCertificate->isEnabled());
     EXPECT_TRUE(dialog.BtnLocalTemp->isEnabled());
 
     dialog.RBFull->click();
@@ -375,6 +379,64 @@ TEST_F(OptionsDialogTest, AFailedWriteIsShownAndTheDialogStaysOpen) {
     EXPECT_EQ(Worker.Suspends, 0);
 }
 
+TEST_F(OptionsDialogTest, TlsAndArchivePasswordFieldsLoadAndSaveOnlyWhenChanged) {
+    StoreValidLocal(bkFull, 10);
+    Options.SetSavingKind(skRemote);
+    Options.SetRemoteHost("server");
+    Options.SetFtpSecurity(1);
+    Options.SetFtpCertificate("ab:cd");  // as stored, even if it is no fingerprint
+    Options.SetArchivePassword("staré heslo");
+    TDiOptions dialog(Worker);
+    dialog.LoadFromOptions();
+    EXPECT_EQ(dialog.CBTls->text(), "Šifrované spojení (&TLS)");
+    EXPECT_TRUE(dialog.CBTls->isChecked());
+    EXPECT_EQ(dialog.EdCertificate->text(), "ab:cd");
+    for (QLineEdit* edit : {dialog.EdArchivePassword, dialog.EdArchivePasswordRepeat}) {
+        EXPECT_EQ(edit->text(), "staré heslo");
+        EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(edit->displayText(), "***********");
+    }
+    EXPECT_NE(dialog.LblArchivePasswordWarning->text().indexOf("Ztracené heslo"), -1);
+
+    // Another process changes the certificate meanwhile: a save that left it alone keeps it.
+    TOptions other;
+    other.Load(Data.Path());
+    other.SetFtpCertificate("cd:ef");
+    dialog.EdUser->setText("karel");
+    dialog.BtnApply->click();
+    EXPECT_EQ(Options.FtpCertificate(), "cd:ef");
+    EXPECT_EQ(Options.ArchivePassword(), "staré heslo");
+
+    // Two different passwords: refused with a message, nothing written.
+    const std::string fingerprint(64, 'f');
+    dialog.CBTls->setChecked(false);
+    dialog.EdCertificate->setText(QString::fromStdString(fingerprint));
+    dialog.EdArchivePassword->setText("nové heslo");
+    dialog.EdArchivePasswordRepeat->setText("nové hesla");
+    const std::string before = ReadWholeFile(OptionsFile());
+    dialog.BtnOk->click();
+    ASSERT_EQ(Prompts.Errors.size(), 1u);
+    EXPECT_NE(Prompts.Errors[0].indexOf("liší"), -1) << Prompts.Errors[0].toStdString();
+    EXPECT_EQ(ReadWholeFile(OptionsFile()), before);
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+
+    // A fingerprint that is none: refused too.
+    dialog.EdArchivePasswordRepeat->setText("nové heslo");
+    dialog.EdCertificate->setText("AB:CD:XY");
+    dialog.BtnOk->click();
+    ASSERT_EQ(Prompts.Errors.size(), 2u);
+    EXPECT_NE(Prompts.Errors[1].indexOf("SHA-256"), -1) << Prompts.Errors[1].toStdString();
+    EXPECT_EQ(ReadWholeFile(OptionsFile()), before);
+
+    dialog.EdCertificate->setText(QString::fromStdString(fingerprint));
+    dialog.BtnOk->click();
+    EXPECT_EQ(Prompts.Errors.size(), 2u);
+    EXPECT_EQ(Options.FtpSecurity(), 0);
+    EXPECT_EQ(Options.FtpCertificate(), fingerprint);
+    EXPECT_EQ(Options.ArchivePassword(), "nové heslo");
+    EXPECT_TRUE(dialog.Applied());
+}
+
 TEST_F(OptionsDialogTest, EnterMovesTheFocusInsteadOfPressingOk) {
     StoreValidLocal(bkFull, 10);
     TDiOptions dialog(Worker);
@@ -413,6 +475,9 @@ TEST_F(OptionsDialogTest, NoTwoControlsShareAnAccelerator) {
     }
     EXPECT_EQ(owners['a'], (QStringList{"&Adresářová cesta:", "&Apply"}));
     owners.erase('a');
+    EXPECT_EQ(owners['t'],
+              (QStringList{"&Týdení přírůstkové zálohování", "Šifrované spojení (&TLS)"}));
+    owners.erase('t');
     for (const auto& [letter, texts] : owners) {
         EXPECT_EQ(texts.size(), 1)
             << QString(letter).toStdString() << ": " << texts.join(", ").toStdString();

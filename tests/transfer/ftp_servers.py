@@ -1,7 +1,11 @@
 """Real FTP servers on 127.0.0.1 for the integration tests.
 
-    ftp_servers.py pyftpdlib ROOT USER PASSWORD
+    ftp_servers.py pyftpdlib ROOT USER PASSWORD [LOG [CERTIFICATE]]
     ftp_servers.py vsftpd CONFIG
+
+With LOG, pyftpdlib appends every command it receives (the verb only) to that file; with
+CERTIFICATE (a PEM file holding the certificate and its key) it serves explicit FTPS and
+demands TLS on the control and on every data connection.
 
 Binds a free port, prints it on one line, then serves until its standard input closes (the
 test ended or died), so that no server outlives its test. vsftpd runs in its inetd mode, one
@@ -20,7 +24,7 @@ def exit_when_stdin_closes():
     os._exit(0)
 
 
-def serve_pyftpdlib(root, user, password):
+def serve_pyftpdlib(root, user, password, log=None, certificate=None):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import FTPServer
@@ -29,7 +33,23 @@ def serve_pyftpdlib(root, user, password):
     logging.disable(logging.CRITICAL)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmw")
-    handler = FTPHandler
+    base = FTPHandler
+    if certificate:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+
+    class Handler(base):
+        def pre_process_command(self, line, cmd, arg):
+            if log:
+                with open(log, "a") as out:
+                    out.write(cmd + "\n")
+            return super().pre_process_command(line, cmd, arg)
+
+    handler = Handler
+    if certificate:
+        handler.certfile = certificate
+        handler.tls_control_required = True
+        handler.tls_data_required = True
     handler.authorizer = authorizer
     handler.permit_foreign_addresses = False
     server = FTPServer(("127.0.0.1", 0), handler)
@@ -53,7 +73,7 @@ def serve_vsftpd(config):
 def main():
     threading.Thread(target=exit_when_stdin_closes, daemon=True).start()
     if sys.argv[1] == "pyftpdlib":
-        serve_pyftpdlib(*sys.argv[2:5])
+        serve_pyftpdlib(*sys.argv[2:7])
     else:
         serve_vsftpd(sys.argv[2])
 

@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,21 @@ enum class TServerKind { Pyftpdlib, Vsftpd };
 constexpr const char* FtpTestUser = "sejfkoftp";
 constexpr const char* FtpTestPassword = "Zaloha-2026";
 
+// What a server does beyond plain FTP.
+struct TServerSetup {
+    // Explicit FTPS, demanded for logins and data (PEM files; pyftpdlib takes both in one).
+    std::string Certificate;
+    std::string Key;
+    // The commands the server received, one a line in the server's own format.
+    std::string Log;
+};
+
 class TRealFtpServer {
 public:
     // `work` is a directory inside the test's own temporary directory (both made traversable
     // here, for vsftpd's unprivileged user); the server's login directory is `work`/home/up.
     // Started() is false (Reason() says why) when the server cannot run here.
-    TRealFtpServer(TServerKind kind, const std::string& work) {
+    TRealFtpServer(TServerKind kind, const std::string& work, const TServerSetup& setup = {}) {
         ::chmod(work.substr(0, work.find_last_of('/')).c_str(), 0755);
         ::chmod(work.c_str(), 0755);
         FRoot = work + "/home/up";
@@ -39,6 +49,14 @@ public:
                                               SEJFKO_SOURCE_DIR "/tests/transfer/ftp_servers.py"};
         if (kind == TServerKind::Pyftpdlib) {
             arguments.insert(arguments.end(), {"pyftpdlib", FRoot, FtpTestUser, FtpTestPassword});
+            if (!setup.Log.empty() || !setup.Certificate.empty()) {
+                arguments.push_back(setup.Log.empty() ? work + "/commands.log" : setup.Log);
+            }
+            if (!setup.Certificate.empty()) {
+                const std::string combined = work + "/server.pem";
+                std::ofstream(combined) << ReadText(setup.Certificate) << ReadText(setup.Key);
+                arguments.push_back(combined);
+            }
         } else {
             if (::access("/usr/sbin/vsftpd", X_OK) != 0 || ::geteuid() != 0) {
                 FReason = "vsftpd is not installed or the tests do not run as root";
@@ -68,7 +86,22 @@ public:
                                      "connect_from_port_20=NO\nsecure_chroot_dir="
                                   << work
                                   << "/empty\npam_service_name=vsftpd-sejfko-test\n"
-                                     "check_shell=NO\nseccomp_sandbox=NO\nxferlog_enable=NO\n";
+                                     "check_shell=NO\nseccomp_sandbox=NO\n";
+            std::ofstream extra(config, std::ios::app);
+            if (setup.Log.empty()) {
+                extra << "xferlog_enable=NO\n";
+            } else {
+                extra << "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
+                         "vsftpd_log_file="
+                      << setup.Log << "\n";
+            }
+            if (!setup.Certificate.empty()) {
+                extra << "ssl_enable=YES\nrsa_cert_file=" << setup.Certificate
+                      << "\nrsa_private_key_file=" << setup.Key
+                      << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+                         "require_ssl_reuse=YES\nssl_ciphers=HIGH\n";
+            }
+            extra.close();
             arguments.insert(arguments.end(), {"vsftpd", config});
         }
         Launch(arguments);
@@ -92,6 +125,11 @@ public:
     const std::string& Root() const { return FRoot; }
 
 private:
+    static std::string ReadText(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
     static uid_t OwnerOf() {
         const passwd* user = ::getpwnam(FtpTestUser);
         return user != nullptr ? user->pw_uid : static_cast<uid_t>(-1);
