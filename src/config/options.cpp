@@ -4,6 +4,7 @@
 
 #include "platform/data_directory.hpp"
 #include "platform/message_sink.hpp"
+#include "platform/temp_file.hpp"
 
 namespace sejfko {
 
@@ -101,6 +102,9 @@ void TOptions::Load(const std::string& directory) {
     FIniFile.reset();
     FIniFile = std::make_unique<TIniFile>(JoinPath(directory, OptionsFileName));
     ReadFields(FIniFile->Read());
+    // A write killed half way left its temporary file; the next write clears it, but a process
+    // that only reads would leave it for good.
+    RemoveStaleTemporaries(directory, std::string(".") + OptionsFileName + ".", 6);
 }
 
 void TOptions::ReadFields(const TIniSnapshot& snapshot) {

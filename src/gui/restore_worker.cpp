@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "config/options.hpp"
 #include "platform/cancel_event.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
@@ -13,6 +14,12 @@
 namespace sejfko {
 
 namespace {
+
+// Archives made with the configured password open with it; those made without need none.
+std::vector<std::string> ConfiguredPasswords() {
+    const std::string password = Options.ArchivePassword();
+    return password.empty() ? std::vector<std::string>{} : std::vector<std::string>{password};
+}
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -160,6 +167,7 @@ void TRestoreWorker::ListFiles(
             }
             TRestoreOptions listing;
             listing.DryRun = true;
+            listing.Passwords = ConfiguredPasswords();
             listing.Cancel = &cancel;
             const TRestoreSummary summary = RestoreChain(chain, listing, observer);
             if (summary.Stopped && !observer.Problems.empty()) {
@@ -190,6 +198,7 @@ void TRestoreWorker::Restore(std::vector<TArchiveRef> chain, TRestoreOptions opt
             record.Archive = chain.back().Name;
         }
         options.Cancel = &cancel;
+        options.Passwords = ConfiguredPasswords();
         try {
             PrepareRestoreTarget(options.Target, options.Force, false);
             outcome.Summary = RestoreChain(chain, options, observer);

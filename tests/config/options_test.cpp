@@ -1,6 +1,9 @@
 #include "config/options.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <functional>
@@ -52,6 +55,24 @@ struct TLoaded {
         Store.Load(Dir.Path());
     }
 };
+
+// A write killed half way leaves its temporary file; a process that only reads the options
+// clears it, and never one that a live writer still holds.
+TEST(Options, LoadingClearsTheTemporaryOfAKilledWriteOnly) {
+    TTempDir dir;
+    const std::string stale = dir.WriteFile(".Options.ini.Ab12Cd", "[Options]\n");
+    const std::string live = dir.WriteFile(".Options.ini.Ef34Gh", "[Options]\n");
+    const int held = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string other = dir.WriteFile(".Other.ini.Ab12Cd", "x");
+    TOptions store{PointLocale};
+    store.Load(dir.Path());
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(live));
+    EXPECT_TRUE(FileExists(other));
+    ::close(held);
+}
 
 TEST(Options, FirstStartHasDefaultsAndNoFile) {
     TLoaded loaded;

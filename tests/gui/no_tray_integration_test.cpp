@@ -45,8 +45,14 @@ TEST(NoTrayProgramTest, ABackupsBalloonsReachTheNotificationService) {
                   {QStringLiteral("--config-dir"), QString::fromStdString(dir / "data")});
     ASSERT_TRUE(program.waitForStarted(Bound));
 
+    // The result: a start balloon that was still waiting for the service's capabilities when
+    // the result came is replaced by it before it is ever sent, as a shown one would be.
+    auto resultShown = [&] {
+        return !service.Calls.empty() && service.Calls.back().Body.startsWith(
+                                             QStringLiteral("Záloha byla úspěšně dokončena."));
+    };
     const bool arrived = ProcessEventsUntil(
-        [&] { return service.Calls.size() >= 2 || program.state() == QProcess::NotRunning; });
+        [&] { return resultShown() || program.state() == QProcess::NotRunning; });
     program.terminate();
     EXPECT_TRUE(program.waitForFinished(Bound));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
@@ -56,15 +62,18 @@ TEST(NoTrayProgramTest, ABackupsBalloonsReachTheNotificationService) {
         SingleInstanceName(executable.canonicalPath() + QStringLiteral("/") + executable.fileName(),
                            QString::fromStdString(dir / "data"))));
     ASSERT_TRUE(arrived);
-    ASSERT_GE(service.Calls.size(), 2u);
-    EXPECT_EQ(service.Calls[0].Application, "Sejfko");
-    EXPECT_EQ(service.Calls[0].Summary, "Sejfko");
-    EXPECT_EQ(service.Calls[0].Body, "Probíhá zálohování souborů");
-    EXPECT_EQ(service.Calls[0].Icon, "dialog-information");
-    EXPECT_EQ(service.Calls[0].ExpireTimeout, 10000);
-    EXPECT_TRUE(service.Calls[1].Body.startsWith("Záloha byla úspěšně dokončena."))
-        << service.Calls[1].Body.toStdString();
-    EXPECT_EQ(service.Calls[1].ReplacesId, 1u);
+    ASSERT_TRUE(resultShown());
+    ASSERT_LE(service.Calls.size(), 2u);
+    for (const TNotifyCall& call : service.Calls) {
+        EXPECT_EQ(call.Application, "Sejfko");
+        EXPECT_EQ(call.Summary, "Sejfko");
+        EXPECT_EQ(call.Icon, "dialog-information");
+    }
+    if (service.Calls.size() == 2) {
+        EXPECT_EQ(service.Calls[0].Body, "Probíhá zálohování souborů");
+        EXPECT_EQ(service.Calls[0].ExpireTimeout, 10000);
+        EXPECT_EQ(service.Calls[1].ReplacesId, 1u);
+    }
 }
 
 TEST(InstallTest, TheScalableIconIsInstalledBesideThePictures) {

@@ -141,6 +141,19 @@ TEST_F(RestoreDialogTest, ListsThePointsOfTheChainAndRestoresAChosenOneAsItWas) 
     EXPECT_EQ(Finished.size(), 3u);
 }
 
+// Archives made with the configured password are listed and restored with it.
+TEST_F(RestoreDialogTest, AnEncryptedChainRestoresWithTheConfiguredPassword) {
+    Options.SetArchivePassword("tajné heslo");
+    MakeChain();
+    Open();
+    ASSERT_EQ(Dialog->Points().size(), 3u);
+    EXPECT_EQ(Dialog->TvFiles->FileCount(), Days[2].size());
+    const std::string target = Dir / "restored";
+    RestoreInto(target);
+    EXPECT_TRUE(Succeeded) << Dialog->ResultText().toStdString();
+    EXPECT_EQ(CompareSnapshots(Days[2], TakeSnapshot(Restored(target))), "");
+}
+
 TEST_F(RestoreDialogTest, UncheckedFilesAndFoldersAreLeftOut) {
     MakeChain();
     Open();
