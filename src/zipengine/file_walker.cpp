@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace sejfko::zipengine {
 
@@ -105,7 +106,7 @@ void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootD
     if (literal && asLink) {
         // Found as a link by the caller's scan: no directory is entered from here.
         if (lstat(path.c_str(), &st) != 0 || !(S_ISLNK(st.st_mode) || S_ISREG(st.st_mode))) {
-            FLeftOut.push_back(path);
+            FOptions.OnMissing(path);
         } else if (!(st.st_dev == FOptions.SkipDevice && st.st_ino == FOptions.SkipInode) &&
                    !Excluded(path, BaseName(path))) {
             AddFile(path, st, root, S_ISLNK(st.st_mode));
@@ -115,7 +116,7 @@ void TFileWalker::AddSpec(std::string_view spec, bool recurse, const char* rootD
     if (stat(path.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
         // A pattern's missing name matches nothing; a name the caller found has vanished.
         if (literal) {
-            FLeftOut.push_back(path);
+            FOptions.OnMissing(path);
         }
         return;
     }
@@ -134,7 +135,10 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
     if (handle == nullptr) {
         return;
     }
-    std::vector<std::string> names;
+    // The names in one buffer, each ended by its zero byte, and sorted by offset: a directory of
+    // a million files then costs its names and four bytes each.
+    std::string buffer;
+    std::vector<uint32_t> offsets;
     while (const dirent* entry = readdir(handle)) {
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") {
@@ -143,11 +147,20 @@ void TFileWalker::WalkDirectory(const std::string& dir, std::string_view pattern
         if (!FOptions.IncludeHidden && name.front() == '.') {
             continue;
         }
-        names.emplace_back(name);
+        if (buffer.size() + name.size() >= UINT32_MAX) {
+            break;  // 4 GiB of names in one directory: the rest is not walked
+        }
+        offsets.push_back(static_cast<uint32_t>(buffer.size()));
+        buffer.append(name);
+        buffer.push_back('\0');
     }
     closedir(handle);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
+    const char* base = buffer.data();
+    // strcmp compares as unsigned bytes: the order of std::string's operator<.
+    std::sort(offsets.begin(), offsets.end(),
+              [base](uint32_t a, uint32_t b) { return std::strcmp(base + a, base + b) < 0; });
+    for (const uint32_t offset : offsets) {
+        const std::string_view name(base + offset);
         if (FOptions.OnEntry) {
             FOptions.OnEntry();
         }
@@ -179,15 +192,9 @@ void TFileWalker::AddFile(const std::string& path, const struct stat& st, const 
     if (stored.empty()) {
         return;
     }
-    const auto [it, added] = FStored.try_emplace(stored, st.st_dev, st.st_ino);
-    if (!added) {
-        if (it->second != std::make_pair(st.st_dev, st.st_ino)) {
-            FLeftOut.push_back(path);
-        }
-        return;
-    }
-    FTotal += static_cast<uint64_t>(st.st_size);
-    FItems.push_back(TWalkItem{path, std::move(stored), static_cast<uint64_t>(st.st_size), link});
+    TWalkItem item{path,      std::move(stored), static_cast<uint64_t>(st.st_size),
+                   st.st_dev, st.st_ino,         link};
+    FOptions.OnFile(item);
 }
 
 bool TFileWalker::Excluded(const std::string& path, std::string_view name) const {

@@ -1,6 +1,8 @@
 #pragma once
-// Expands the command's file patterns into the ordered list of files to archive. Only names and
-// sizes are kept, so a tree of 100,000 files costs a few megabytes. No file is opened here.
+// Expands the command's file patterns into the files to archive, in archive order, handing each
+// to the caller as it is found: nothing of a file is kept here once it is handed on (only the
+// names of the directories being walked), so a tree of millions of files costs what its deepest
+// path of directories costs. No file is opened here.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -9,8 +11,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 namespace sejfko::zipengine {
@@ -19,9 +19,12 @@ struct TWalkItem {
     std::string Path;        // as found: the pattern's directory joined with the names
     std::string StoredName;  // the name inside the archive
     uint64_t Size = 0;
+    dev_t Device = 0;
+    ino_t Inode = 0;
     // A symlink, stored as the link itself: its target text, never followed.
     bool Link = false;
     const std::string* Password = nullptr;  // set by the batch: the data is encrypted with it
+    uint32_t Name = 0;                      // set by the batch: its index in TStoredNames
 };
 
 // `*` matches any run of bytes, `?` one byte; "*.*" matches every name, dot or not.
@@ -37,6 +40,11 @@ struct TWalkOptions {
     // Called for every spec and every directory entry looked at; may throw to end the walk (a tree
     // the size of a whole disk takes minutes).
     std::function<void()> OnEntry;
+    // Every file to archive, in archive order (the item may be moved from). Stored names are not
+    // checked here: two files may come with the same one.
+    std::function<void(TWalkItem&)> OnFile;
+    // A literal spec that names nothing (any more), so the caller reports it.
+    std::function<void(const std::string&)> OnMissing;
 };
 
 class TFileWalker {
@@ -54,13 +62,6 @@ public:
     void AddSpec(std::string_view spec, bool recurse, const char* rootDir, bool literal = false,
                  bool asLink = false);
 
-    std::vector<TWalkItem>& Items() { return FItems; }
-    // Files left out, so the caller reports them: literal names that name nothing, and other
-    // files whose stored name an earlier file already took (file names only, or the same name
-    // below two roots). The same file named twice is simply taken once.
-    const std::vector<std::string>& LeftOut() const { return FLeftOut; }
-    uint64_t TotalSize() const { return FTotal; }
-
 private:
     void WalkDirectory(const std::string& dir, std::string_view pattern, bool recurse,
                        const std::string& root);
@@ -70,10 +71,6 @@ private:
     std::string StoredName(const std::string& path, const std::string& root) const;
 
     TWalkOptions FOptions;
-    std::vector<TWalkItem> FItems;
-    std::unordered_map<std::string, std::pair<dev_t, ino_t>> FStored;
-    std::vector<std::string> FLeftOut;
-    uint64_t FTotal = 0;
 };
 
 }  // namespace sejfko::zipengine

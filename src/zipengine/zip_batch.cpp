@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "zipengine/deflate_chunk.hpp"
@@ -87,6 +88,7 @@ void TZipBatch::Notify(int32_t action, int32_t error, uint64_t size, const std::
         --length;
     }
     std::memcpy(record.Text, text.data(), length);
+    ++FNotified;
     record.FullText = text.empty() ? nullptr : text.c_str();
     if (FCommand.Callback(&record) < 0) {
         throw EStopped{};
@@ -114,6 +116,41 @@ bool TZipBatch::IsStoredName(const std::string& name) const {
                        [&](const std::string& suffix) { return EndsWithNoCase(name, suffix); });
 }
 
+TWalkOptions TZipBatch::WalkOptions() const {
+    TWalkOptions options;
+    options.IncludeHidden = FCommand.System != 0;
+    options.JunkDirs = FCommand.JunkDir != 0;
+    // An archive of the same name inside the tree is never taken in (it is being replaced).
+    struct stat archive {};
+    if (stat(FCommand.ZipFileName, &archive) == 0) {
+        options.SkipDevice = archive.st_dev;
+        options.SkipInode = archive.st_ino;
+    }
+    for (int32_t i = 0; i < FCommand.ExcludeCount; ++i) {
+        if (FCommand.Excludes[i] != nullptr) {
+            options.Excludes.emplace_back(FCommand.Excludes[i]);
+        }
+    }
+    return options;
+}
+
+bool TZipBatch::WalkSpecs(TFileWalker& walker) {
+    for (int32_t i = 0; i < FCommand.ArgCount; ++i) {
+        const TZipSpec& spec = FCommand.Specs[i];
+        if (spec.Spec != nullptr && *spec.Spec != 0) {
+            try {
+                FSpecPassword = SpecPassword(spec);
+            } catch (const ENoPassword& error) {
+                Notify(zacMessage, zecBadCommand, 0, error.what());
+                return false;
+            }
+            walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
+                           spec.AsLink != 0);
+        }
+    }
+    return true;
+}
+
 int32_t TZipBatch::Run() {
     if (FCommand.Callback == nullptr) {
         return RESULT_FAILED;
@@ -126,80 +163,84 @@ int32_t TZipBatch::Run() {
             Notify(zacMessage, zecBadCommand, 0, "Neplatný příkaz pro knihovnu zip engine");
             return RESULT_FAILED;
         }
-        TWalkOptions options;
-        options.IncludeHidden = FCommand.System != 0;
-        options.JunkDirs = FCommand.JunkDir != 0;
-        // An archive of the same name inside the tree is never taken in (it is being replaced).
-        struct stat archive {};
-        if (stat(FCommand.ZipFileName, &archive) == 0) {
-            options.SkipDevice = archive.st_dev;
-            options.SkipInode = archive.st_ino;
-        }
-        for (int32_t i = 0; i < FCommand.ExcludeCount; ++i) {
-            if (FCommand.Excludes[i] != nullptr) {
-                options.Excludes.emplace_back(FCommand.Excludes[i]);
-            }
-        }
-        // The caller hears from the walk now and then, so that it can stop it.
-        options.OnEntry = [this, seen = uint32_t{0}]() mutable {
-            if (++seen % WalkTickEntries == 0) {
-                Notify(zacTick, 0, 0, "");
-            }
-        };
-        TFileWalker walker(std::move(options));
-        for (int32_t i = 0; i < FCommand.ArgCount; ++i) {
-            const TZipSpec& spec = FCommand.Specs[i];
-            if (spec.Spec != nullptr && *spec.Spec != 0) {
-                const std::string* password = nullptr;
-                try {
-                    password = SpecPassword(spec);
-                } catch (const ENoPassword& error) {
-                    Notify(zacMessage, zecBadCommand, 0, error.what());
-                    return RESULT_FAILED;
+        uint64_t total = 0;
+        bool found = false;
+        {
+            // The first walk: the total, and each stored name with the file that takes it, its
+            // size and where it was found. The caller hears from it now and then, so that it can
+            // stop it.
+            TWalkOptions options = WalkOptions();
+            options.OnEntry = [this, seen = uint32_t{0}]() mutable {
+                if (++seen % WalkTickEntries == 0) {
+                    Notify(zacTick, 0, 0, "");
                 }
-                const size_t before = walker.Items().size();
-                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
-                               spec.AsLink != 0);
-                for (size_t k = before; k < walker.Items().size(); ++k) {
-                    walker.Items()[k].Password = password;
+            };
+            options.OnFile = [&](TWalkItem& item) {
+                uint32_t index = 0;
+                if (FNames.Add(item.StoredName, item.Device, item.Inode, index) ==
+                    TStoredNames::EAdd::Added) {
+                    total += item.Size;
+                    TStoredNames::TFile& file = FNames.File(index);
+                    file.Size = item.Size;
+                    file.Prefix = PathPrefix(item, file.WholePath);
                 }
+                found = true;
+            };
+            options.OnMissing = [&found](const std::string&) { found = true; };
+            TFileWalker walker(std::move(options));
+            if (!WalkSpecs(walker)) {
+                return RESULT_FAILED;
             }
         }
-        Notify(zacSize, 0, walker.TotalSize(), "");
-        for (const std::string& name : walker.LeftOut()) {
-            Notify(zacMessage, zecSkipped, 0, name);
-        }
+        Notify(zacSize, 0, total, "");
         // Names given exactly that vanished were found and then skipped: the archive is made (it
         // may hold nothing), as when files vanish while they are read.
-        if (walker.Items().empty() && walker.LeftOut().empty()) {
+        if (!found) {
             Notify(zacEndOfBatch, 0, 0, "");  // no archive is made (an existing one stays)
             return 0;
         }
-        FOutput = std::make_unique<TArchiveOutput>(FCommand.ZipFileName);
         const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
         FQueueLimit = 2 * threads * CHUNK_SIZE;
         // The calling thread compresses too whenever the file it is to write is not ready.
         FPool = std::make_unique<TWorkPool>(std::max(1u, threads - 1));
-        bool firstFile = true;
-        for (const TWalkItem& item : walker.Items()) {
-            AddFile(item);
-            if (firstFile) {
-                // The first file is written before any other is opened, so the caller's first
-                // progress comes before the rest of the tree is touched; it costs one file once.
-                firstFile = false;
-                while (!FQueue.empty()) {
-                    WriteReadyJobs(true);
+        TWalkOptions options = WalkOptions();
+        // Where a stretch of the tree gives no file, the caller still hears now and then (with
+        // nothing done), so that it can stop.
+        options.OnEntry = [this, seen = uint32_t{0}, heard = uint64_t{0}]() mutable {
+            if (++seen % WalkTickEntries == 0) {
+                if (FNotified == heard) {
+                    Notify(zacProgress, 0, 0, "");
                 }
+                heard = FNotified;
+            }
+        };
+        options.OnFile = [this](TWalkItem& item) { TakeFile(item); };
+        options.OnMissing = [this](const std::string& path) { LeaveOut(path); };
+        TFileWalker walker(std::move(options));
+        WalkSpecs(walker);
+        // What the first walk found and the second did not has vanished in between.
+        for (uint32_t i = 0; i < FNames.Count(); ++i) {
+            const TStoredNames::TFile& file = FNames.File(i);
+            if (!file.Taken) {
+                LeaveOut(file.WholePath ? FPrefixes[file.Prefix]
+                                        : FPrefixes[file.Prefix] + std::string(FNames.Name(i)));
             }
         }
+        FPrefixes = {};
+        FPrefixIndex = {};
         while (!FQueue.empty()) {
             WriteReadyJobs(true);
         }
-        WriteCentralDirectory();
+        if (!FOutput) {
+            // All of it vanished between the walks: as when nothing matched.
+            Notify(zacEndOfBatch, 0, 0, "");
+            return 0;
+        }
+        FCentral.Write(*FOutput, FNames);
         FOutput->Finish();
         FPool->Stop();
         Notify(zacEndOfBatch, 0, 0, "");
-        return static_cast<int32_t>(std::min<size_t>(FEntries.size(), INT32_MAX));
+        return static_cast<int32_t>(std::min<size_t>(FCentral.Count(), INT32_MAX));
     } catch (const EStopped&) {
         if (FPool) {
             FPool->Stop();
@@ -224,17 +265,95 @@ int32_t TZipBatch::Run() {
     }
 }
 
-void TZipBatch::AddFile(const TWalkItem& item) {
+void TZipBatch::OpenOutput() {
+    if (!FOutput) {
+        FOutput = std::make_unique<TArchiveOutput>(FCommand.ZipFileName);
+    }
+}
+
+uint32_t TZipBatch::PathPrefix(const TWalkItem& item, bool& wholePath) {
+    // The stored name is the end of the path but where its parts were cleaned up; the prefixes
+    // are few (a root, or the directories when names go without them).
+    const std::string& path = item.Path;
+    const std::string& name = item.StoredName;
+    wholePath = !(path.size() >= name.size() &&
+                  path.compare(path.size() - name.size(), name.size(), name) == 0);
+    const std::string_view prefix =
+        wholePath ? std::string_view(path)
+                  : std::string_view(path).substr(0, path.size() - name.size());
+    if (!FPrefixes.empty() && FPrefixes[FLastPrefix] == prefix) {
+        return FLastPrefix;
+    }
+    const auto [it, added] =
+        FPrefixIndex.try_emplace(std::string(prefix), static_cast<uint32_t>(FPrefixes.size()));
+    if (added) {
+        FPrefixes.emplace_back(prefix);
+    }
+    FLastPrefix = it->second;
+    return FLastPrefix;
+}
+
+void TZipBatch::TakeFile(TWalkItem& found) {
+    // The first walk decided which file each name stands for and counted its size; the second
+    // takes them in the same order, announced with that size so that the progress adds up to
+    // the total. A file made since is taken too.
+    uint32_t index = 0;
+    if (FNames.Find(found.StoredName, index)) {
+        TStoredNames::TFile& file = FNames.File(index);
+        const bool same = file.Device == static_cast<uint64_t>(found.Device) &&
+                          file.Inode == static_cast<uint64_t>(found.Inode);
+        if (file.Taken) {
+            if (!same) {
+                LeaveOut(found.Path);  // file names only, or the same name below two roots
+            }
+            return;  // else named twice: taken once
+        }
+        // A file replaced under its name since the first walk is the file of that name now.
+        file.Taken = true;
+        file.Device = static_cast<uint64_t>(found.Device);
+        file.Inode = static_cast<uint64_t>(found.Inode);
+        found.Size = file.Size;
+    } else {
+        FNames.Add(found.StoredName, found.Device, found.Inode, index);
+        FNames.File(index).Taken = true;
+    }
+    found.Name = index;
+    found.Password = FSpecPassword;
+    OpenOutput();
+    AddFile(std::make_shared<const TWalkItem>(std::move(found)));
+    if (FFirstFile) {
+        // The first file is written before any other is opened, so the caller's first progress
+        // comes before the rest of the tree is touched; it costs one file once.
+        FFirstFile = false;
+        while (!FQueue.empty()) {
+            WriteReadyJobs(true);
+        }
+    }
+}
+
+void TZipBatch::LeaveOut(const std::string& path) {
+    OpenOutput();
+    auto item = std::make_shared<TWalkItem>();
+    item->Path = path;
+    // Reported in its place among the files, in the order of the walk.
+    std::unique_ptr<TZipJob> job = NewJob(item, 0);
+    job->Outcome = EJobOutcome::LeftOut;
+    job->Done = true;
+    Dispatch(std::move(job), 0);
+}
+
+void TZipBatch::AddFile(const std::shared_ptr<const TWalkItem>& shared) {
+    const TWalkItem& item = *shared;
     if (item.Link) {
         // A few bytes: read (and encrypted) by a worker, as a small file.
-        Dispatch(NewJob(item, 0), 0);
+        Dispatch(NewJob(shared, 0), 0);
         return;
     }
     const int level = FCommand.Level <= 0 || IsStoredName(item.StoredName)
                           ? 0
                           : DeflateLevel(std::min(FCommand.Level, 9));
     if (item.Size <= CHUNK_SIZE) {
-        std::unique_ptr<TZipJob> job = NewJob(item, level);
+        std::unique_ptr<TZipJob> job = NewJob(shared, level);
         job->Want = CHUNK_SIZE;
         Dispatch(std::move(job), item.Size);
         return;
@@ -243,7 +362,7 @@ void TZipBatch::AddFile(const TWalkItem& item) {
     auto file = handle >= 0 ? std::make_shared<TOpenFile>(handle) : nullptr;
     struct stat st {};
     if (!file || fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::unique_ptr<TZipJob> job = NewJob(item, level);
+        std::unique_ptr<TZipJob> job = NewJob(shared, level);
         job->Outcome = EJobOutcome::Skipped;
         job->Done = true;
         Dispatch(std::move(job), 0);
@@ -258,7 +377,7 @@ void TZipBatch::AddFile(const TWalkItem& item) {
     uint64_t offset = 0;
     uint32_t piece = 0;
     do {
-        std::unique_ptr<TZipJob> job = NewJob(item, level);
+        std::unique_ptr<TZipJob> job = NewJob(shared, level);
         job->Sealer = sealer;
         job->Piece = piece++;
         job->File = file;
@@ -275,7 +394,8 @@ void TZipBatch::AddFile(const TWalkItem& item) {
     } while (offset < size);
 }
 
-std::unique_ptr<TZipJob> TZipBatch::NewJob(const TWalkItem& item, int level) {
+std::unique_ptr<TZipJob> TZipBatch::NewJob(const std::shared_ptr<const TWalkItem>& item,
+                                           int level) {
     std::unique_ptr<TZipJob> job;
     if (FIdle.empty()) {
         job = std::make_unique<TZipJob>();
@@ -283,9 +403,9 @@ std::unique_ptr<TZipJob> TZipBatch::NewJob(const TWalkItem& item, int level) {
         job = std::move(FIdle.back());
         FIdle.pop_back();
     }
-    job->Item = &item;
+    job->Item = item;
     job->Level = level;
-    job->Password = item.Password;
+    job->Password = item->Password;
     return job;
 }
 
@@ -317,6 +437,12 @@ void TZipBatch::WriteReadyJobs(bool wait) {
         if (job->Sealer) {
             job->Sealer->WaitSealed(*job);  // a worker may still be encrypting it
         }
+        if (job->Outcome == EJobOutcome::LeftOut) {
+            Notify(zacMessage, zecSkipped, 0, job->Item->Path);
+            job->Reset();
+            FIdle.push_back(std::move(job));
+            continue;
+        }
         if (job->First) {
             Notify(zacItem, 0, job->Item->Size, job->Item->Path);
             FItemSize = job->Item->Size;
@@ -341,7 +467,7 @@ void TZipBatch::Report(uint64_t bytes) {
 void TZipBatch::WriteJob(TZipJob& job) {
     const TWalkItem& item = *job.Item;
     if (job.Outcome == EJobOutcome::Grown) {
-        WriteGrownFile(item, job.Level);
+        WriteGrownFile(job.Item, job.Level);
         return;
     }
     if (job.Outcome == EJobOutcome::Skipped) {
@@ -398,7 +524,7 @@ void TZipBatch::WriteJob(TZipJob& job) {
             FOutput->Patch(FEntry.LocalOffset + LocalSizesOffset(FEntry), LocalZip64Sizes(FEntry));
         }
     }
-    FEntries.push_back(std::move(FEntry));
+    FCentral.Add(FEntry, item.Name);
     FEntryOpen = false;
     FFileOver = true;
     if (FReported < FItemSize) {
@@ -406,14 +532,15 @@ void TZipBatch::WriteJob(TZipJob& job) {
     }
 }
 
-void TZipBatch::WriteGrownFile(const TWalkItem& item, int level) {
+void TZipBatch::WriteGrownFile(std::shared_ptr<const TWalkItem> shared, int level) {
+    const TWalkItem& item = *shared;
     // Rare: a file grew past one piece after the walk. It is read here, piece by piece, on
     // this thread; the jobs queued behind it wait.
     const int handle = open(item.Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     auto file = handle >= 0 ? std::make_shared<TOpenFile>(handle) : nullptr;
     struct stat st {};
     TZipJob piece;
-    piece.Item = &item;
+    piece.Item = shared;
     piece.Level = level;
     if (!file || fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
         piece.Outcome = EJobOutcome::Skipped;
@@ -429,7 +556,7 @@ void TZipBatch::WriteGrownFile(const TWalkItem& item, int level) {
     uint32_t number = 0;
     while (!FFileOver) {
         piece.Reset();
-        piece.Item = &item;
+        piece.Item = shared;
         piece.Password = item.Password;
         piece.Sealer = sealer;
         piece.Piece = number++;
@@ -445,15 +572,6 @@ void TZipBatch::WriteGrownFile(const TWalkItem& item, int level) {
         FPool->RunHere(piece);
         WriteJob(piece);
     }
-}
-
-void TZipBatch::WriteCentralDirectory() {
-    const uint64_t start = FOutput->Offset();
-    for (const TZipEntry& entry : FEntries) {
-        FOutput->Write(CentralHeader(entry));
-    }
-    const uint64_t end = FOutput->Offset();
-    FOutput->Write(EndRecords(FEntries.size(), start, end - start, end));
 }
 
 }  // namespace sejfko::zipengine

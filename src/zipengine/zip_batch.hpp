@@ -1,7 +1,14 @@
 #pragma once
 // One run of the engine over a command record.
 //
-// Threads: the calling thread walks the file patterns, then hands out jobs in archive order
+// The walk runs twice: a first walk adds up the sizes (the caller's percentage needs the total
+// before the first file), keeping each stored name with its file in compact records; the second
+// hands each file on as it is found, so no list of paths is ever held, and what is in flight
+// between the walk and the writer is bounded like the jobs. A file the first walk found and the
+// second did not is reported as skipped at the end. Entries of the central
+// directory wait as fixed records pointing into one arena of stored names (stored_names.hpp).
+//
+// Threads: the calling thread walks the file patterns and hands out jobs in archive order
 // (zip_job.hpp): a small file is one job that a worker opens, reads and compresses itself; a
 // large file is opened here and cut into pieces of CHUNK_SIZE, read and compressed by the
 // workers into one deflate stream (deflate_chunk.hpp) with their checksums combined. The calling
@@ -21,10 +28,13 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "zipengine/archive_output.hpp"
+#include "zipengine/central_directory.hpp"
 #include "zipengine/file_walker.hpp"
+#include "zipengine/stored_names.hpp"
 #include "zipengine/work_pool.hpp"
 #include "zipengine/zip_engine_api.h"
 #include "zipengine/zip_format.hpp"
@@ -47,17 +57,25 @@ public:
 private:
     void Notify(int32_t action, int32_t error, uint64_t size, const std::string& text);
     bool IsStoredName(const std::string& name) const;
-    void AddFile(const TWalkItem& item);
-    std::unique_ptr<TZipJob> NewJob(const TWalkItem& item, int level);
+    TWalkOptions WalkOptions() const;
+    // Walks every spec with `options`; false after reporting a spec that cannot be encrypted.
+    bool WalkSpecs(TFileWalker& walker);
+    // From the second walk: a file found, a literal name that names nothing.
+    void TakeFile(TWalkItem& found);
+    // Index in FPrefixes of the part of the file's path before its stored name.
+    uint32_t PathPrefix(const TWalkItem& item, bool& wholePath);
+    void LeaveOut(const std::string& path);
+    void OpenOutput();
+    void AddFile(const std::shared_ptr<const TWalkItem>& item);
+    std::unique_ptr<TZipJob> NewJob(const std::shared_ptr<const TWalkItem>& item, int level);
     void Dispatch(std::unique_ptr<TZipJob> job, size_t bytes);
     void WriteReadyJobs(bool wait);
     void WriteJob(TZipJob& job);
-    void WriteGrownFile(const TWalkItem& item, int level);
+    void WriteGrownFile(std::shared_ptr<const TWalkItem> item, int level);
     // The password a spec encrypts with; null when it does not encrypt. Throws for a spec that
     // asks for encryption without a password.
     const std::string* SpecPassword(const TZipSpec& spec);
     void Report(uint64_t bytes);
-    void WriteCentralDirectory();
 
     const TZipCommand& FCommand;
     std::vector<std::string> FStoreSuffixes;
@@ -68,7 +86,14 @@ private:
     std::vector<std::unique_ptr<TZipJob>> FIdle;
     size_t FQueuedBytes = 0;
     size_t FQueueLimit = 0;
-    std::vector<TZipEntry> FEntries;
+    const std::string* FSpecPassword = nullptr;  // of the spec being walked
+    bool FFirstFile = true;
+    uint64_t FNotified = 0;  // callbacks so far
+    TStoredNames FNames;
+    std::vector<std::string> FPrefixes;
+    std::unordered_map<std::string, uint32_t> FPrefixIndex;
+    uint32_t FLastPrefix = 0;
+    TCentralDirectory FCentral;
     // The file the writer is in: its entry once its first data is written, the bytes reported
     // so far, and whether it is over (later pieces of it are dropped).
     TZipEntry FEntry;

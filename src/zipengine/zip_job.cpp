@@ -54,6 +54,7 @@ TOpenFile::~TOpenFile() {
 }
 
 void TZipJob::Reset() {
+    Item.reset();
     File.reset();
     Sealer.reset();
     Password = nullptr;

@@ -38,11 +38,13 @@ struct TJobContext {
     aeszip::TAesCipher Cipher;  // for whole files
 };
 
-enum class EJobOutcome { Ok, Skipped, Grown };
+// LeftOut: no data, a file the walk left out (its stored name was taken), reported in its place.
+enum class EJobOutcome { Ok, Skipped, Grown, LeftOut };
 
 struct TZipJob {
-    // Set by the calling thread before the job is submitted.
-    const TWalkItem* Item = nullptr;
+    // Set by the calling thread before the job is submitted. The file's pieces share it; it goes
+    // with the last of them once written.
+    std::shared_ptr<const TWalkItem> Item;
     std::shared_ptr<TOpenFile> File;  // a piece of a large file; null: the job opens the file
     uint64_t Offset = 0;
     size_t Want = 0;  // bytes of the piece; for a whole file, the most it may hold

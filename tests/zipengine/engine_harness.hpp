@@ -116,10 +116,17 @@ public:
     // Called for every callback after it is recorded; its answer goes back to the engine.
     std::function<int32_t(const TCallbackCall&)> Hook;
     std::vector<TCallbackCall> Calls;
+    // False: callbacks are only counted (a run over a large tree then holds nothing per file).
+    bool Record = true;
+    uint64_t CallCount = 0;
 
 private:
     static int32_t OnCallback(TZipCallbackRecord* record) {
         auto* self = static_cast<TEngineRun*>(record->Caller);
+        ++self->CallCount;
+        if (!self->Record) {
+            return 0;
+        }
         self->Calls.push_back(TCallbackCall{record->ActionCode & 0xFF, record->ErrorCode,
                                             record->Size, record->Text,
                                             record->FullText != nullptr ? record->FullText : ""});

@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <random>
 
 #include "support/local_time.hpp"
 #include "zipengine/deflate_chunk.cpp"
 #include "zipengine/file_walker.cpp"
+#include "zipengine/stored_names.cpp"
 #include "zipengine/zip_format.cpp"
 
 namespace sejfko::zipengine {
@@ -102,6 +104,36 @@ TEST(WildMatch, Table) {
     };
     for (const auto& row : rows) {
         EXPECT_EQ(WildMatch(row.Pattern, row.Name), row.Match) << row.Pattern << " " << row.Name;
+    }
+}
+
+// Random names (many alike, some long, some empty) against a map: the index keeps every name
+// and its file through the arena's blocks and the table's growth.
+TEST(StoredNames, AgreesWithAMapOfNamesToFiles) {
+    std::mt19937 generator(11);
+    TStoredNames names;
+    std::map<std::string, std::pair<uint32_t, ino_t>> oracle;
+    for (int i = 0; i < 200000; ++i) {
+        std::string name =
+            "d" + std::to_string(generator() % 50) + "/f" + std::to_string(generator() % 60000);
+        if (i % 5000 == 0) {
+            name = std::string(generator() % 2 == 0 ? 0 : (1u << 20) + 3, 'n') + name;
+        }
+        const ino_t inode = generator() % 3;
+        uint32_t index = 0;
+        const TStoredNames::EAdd result = names.Add(name, 1, inode, index);
+        const auto [it, added] =
+            oracle.try_emplace(name, static_cast<uint32_t>(oracle.size()), inode);
+        const TStoredNames::EAdd expected = added ? TStoredNames::EAdd::Added
+                                            : it->second.second == inode
+                                                ? TStoredNames::EAdd::SameFile
+                                                : TStoredNames::EAdd::OtherFile;
+        ASSERT_EQ(result, expected) << name;
+        ASSERT_EQ(index, it->second.first) << name;
+    }
+    ASSERT_EQ(names.Count(), oracle.size());
+    for (const auto& [name, entry] : oracle) {
+        ASSERT_EQ(names.Name(entry.first), name);
     }
 }
 

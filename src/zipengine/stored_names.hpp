@@ -1,0 +1,60 @@
+#pragma once
+// The stored names of a batch, each with the file that took it: an arena of name bytes, a fixed
+// record per name and an open-addressing index over them. About 60 bytes per name plus the name
+// itself, with no allocation per name, so a million names cost tens of megabytes.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace sejfko::zipengine {
+
+class TStoredNames {
+public:
+    enum class EAdd {
+        Added,      // the name is new; `index` tells which it is
+        SameFile,   // the same file took it before
+        OtherFile,  // another file took it before
+    };
+
+    // What the first walk found under a name, and whether the second one took it yet.
+    struct TFile {
+        uint64_t Device = 0;
+        uint64_t Inode = 0;
+        uint64_t Size = 0;
+        uint32_t Prefix = 0;     // the file's path is this prefix (batch's list) + the name
+        bool WholePath = false;  // the prefix is the whole path (the name is not its end)
+        bool Taken = false;
+    };
+
+    EAdd Add(std::string_view name, dev_t device, ino_t inode, uint32_t& index);
+    bool Find(std::string_view name, uint32_t& index) const;
+    std::string_view Name(uint32_t index) const;
+    TFile& File(uint32_t index) { return FRecords[index].File; }
+    size_t Count() const { return FRecords.size(); }
+
+private:
+    struct TRecord {
+        uint32_t Block;
+        uint32_t Offset;
+        uint32_t Length;
+        uint32_t Hash;
+        TFile File;
+    };
+
+    std::string_view Store(std::string_view name, TRecord& record);
+    void Grow();
+
+    std::vector<std::unique_ptr<char[]>> FBlocks;
+    std::vector<size_t> FBlockSizes;
+    size_t FUsed = 0;  // bytes used in the last block
+    // A deque: growing never copies the records, so the peak stays at their size.
+    std::deque<TRecord> FRecords;
+    std::vector<uint32_t> FSlots;  // record index + 1; 0 is free
+};
+
+}  // namespace sejfko::zipengine
