@@ -348,7 +348,7 @@ void TZipArchiver::ReadDirectory() {
 void TZipArchiver::ReadCentralDirectory(const std::string& path) {
     TZipReader reader;
     reader.Open(path);
-    FZipContents = reader.Entries();
+    FZipContents = reader.TakeEntries();
     FZipComment = reader.Comment();
 }
 

@@ -98,6 +98,9 @@ public:
 
     const std::string& Path() const { return FPath; }
     const std::vector<TZipDirEntry>& Entries() const { return FEntries; }
+    // The entries, moved out (the reader holds none afterwards): a directory of a million
+    // entries is then never held twice.
+    std::vector<TZipDirEntry> TakeEntries() { return std::move(FEntries); }
     // The archive comment (bytes as stored).
     const std::string& Comment() const { return FComment; }
 
