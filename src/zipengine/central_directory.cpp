@@ -11,7 +11,8 @@ void TCentralDirectory::Add(const TZipEntry& entry, uint32_t name) {
 void TCentralDirectory::Write(TArchiveOutput& output, const TStoredNames& names) const {
     const uint64_t start = output.Offset();
     TZipEntry entry;
-    for (const TRecord& record : FRecords) {
+    for (size_t i = 0; i < FRecords.size(); ++i) {
+        const TRecord& record = FRecords[i];
         entry.Name.assign(names.Name(record.Name));
         entry.Method = record.Method;
         entry.Crc = record.Crc;

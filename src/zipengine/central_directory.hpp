@@ -4,9 +4,9 @@
 // entry instead of a TZipEntry and its string.
 
 #include <cstdint>
-#include <deque>
 
 #include "zipengine/archive_output.hpp"
+#include "zipengine/block_vector.hpp"
 #include "zipengine/stored_names.hpp"
 #include "zipengine/zip_format.hpp"
 
@@ -34,7 +34,7 @@ private:
         bool Encrypted;
     };
 
-    std::deque<TRecord> FRecords;
+    TBlockVector<TRecord> FRecords;
 };
 
 }  // namespace sejfko::zipengine

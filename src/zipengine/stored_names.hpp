@@ -6,10 +6,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include "zipengine/block_vector.hpp"
 
 namespace sejfko::zipengine {
 
@@ -52,8 +53,7 @@ private:
     std::vector<std::unique_ptr<char[]>> FBlocks;
     std::vector<size_t> FBlockSizes;
     size_t FUsed = 0;  // bytes used in the last block
-    // A deque: growing never copies the records, so the peak stays at their size.
-    std::deque<TRecord> FRecords;
+    TBlockVector<TRecord> FRecords;
     std::vector<uint32_t> FSlots;  // record index + 1; 0 is free
 };
 
