@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,6 +16,7 @@
 #include "platform/file_system.hpp"
 #include "restore/deletion_list.hpp"
 #include "restore/restore_path.hpp"
+#include "restore/restore_pipeline.hpp"
 
 namespace sejfko {
 
@@ -260,18 +262,107 @@ private:
         for (std::size_t i = 0; i < chain.size(); ++i) {
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
             std::sort(picks[i].begin(), picks[i].end());
-            for (const auto& [entry, relative] : picks[i]) {
-                CheckCancel();
-                const TZipDirEntry& found = FReaders[i]->Entries()[entry];
-                if (found.IsSymlink()) {
-                    TakeLink(*FReaders[i], found, relative);
-                } else {
-                    RestoreEntry(*FReaders[i], found, relative);
+            if (FOptions.DryRun) {
+                for (const auto& [entry, relative] : picks[i]) {
+                    CheckCancel();
+                    const TZipDirEntry& found = FReaders[i]->Entries()[entry];
+                    if (found.IsSymlink()) {
+                        TakeLink(*FReaders[i], found, relative);
+                    } else {
+                        RestoreEntry(found, relative);
+                    }
                 }
+            } else {
+                WriteArchive(*FReaders[i], picks[i]);
             }
             FReaders[i].reset();
         }
         MakeLinks();
+    }
+
+    static bool IsDirectoryEntry(const TZipDirEntry& entry) {
+        return entry.IsDirectory() || PosixType(entry) == TypeDirectory;
+    }
+
+    // The files of one archive go through the pipeline (read, inflated and written on the
+    // workers); here, in the archive's order, each is renamed into place and reported, and the
+    // directories and links between them are taken.
+    void WriteArchive(const TZipReader& reader,
+                      const std::vector<std::pair<std::size_t, std::string>>& picks) {
+        std::vector<TRestoreJob> jobs;
+        for (const auto& [entry, relative] : picks) {
+            const TZipDirEntry& found = reader.Entries()[entry];
+            if (found.IsSymlink() || IsDirectoryEntry(found)) {
+                continue;
+            }
+            TRestoreJob job;
+            job.Entry = &found;
+            job.Relative = relative;
+            job.Mode = FileMode(found);
+            if (found.ModifiedUnix) {
+                job.Modified = std::timespec{static_cast<std::time_t>(*found.ModifiedUnix), 0};
+            }
+            jobs.push_back(std::move(job));
+        }
+        CheckCancel();
+        TRestorePipeline pipeline(reader, *FDirectory, jobs, FOptions.Cancel);
+        const uint64_t base = FDone;
+        const auto report = [&] {
+            const uint64_t done = base + pipeline.BytesWritten();
+            if (done != FDone) {
+                FDone = done;
+                FObserver.Progress(FDone, FTotal);
+            }
+        };
+        std::size_t next = 0;
+        for (const auto& [entry, relative] : picks) {
+            CheckCancel();
+            const TZipDirEntry& found = reader.Entries()[entry];
+            if (found.IsSymlink()) {
+                TakeLink(reader, found, relative);
+            } else if (IsDirectoryEntry(found)) {
+                RestoreEntry(found, relative);
+            } else {
+                TRestoreJobResult result = pipeline.Next(report);
+                report();
+                TakeFile(result, jobs[next++]);
+            }
+        }
+    }
+
+    void TakeFile(TRestoreJobResult& result, const TRestoreJob& job) {
+        using TKind = TRestoreJobResult::TKind;
+        switch (result.Kind) {
+            case TKind::Ready:
+                try {
+                    result.File->Commit(job.Mode, job.Modified);
+                } catch (const EOSError& error) {
+                    Refused(job.Relative, error.Code);
+                    return;
+                }
+                ++FSummary.FilesWritten;
+                FSummary.BytesWritten += job.Entry->UncompressedSize;
+                return;
+            case TKind::Damaged:
+                Stop(result.Message);
+            case TKind::WriteFailed:
+                Refused(job.Relative, result.Code);
+                return;
+            case TKind::Failed:
+                std::rethrow_exception(result.Error);
+            case TKind::Cancelled:
+                break;
+        }
+        throw ECancelRestore();
+    }
+
+    // A file that could not be written: the restore goes on, unless every further one would
+    // fail alike.
+    void Refused(const std::string& relative, int code) {
+        if (StopsRestore(code)) {
+            Stop(WriteFailure(relative, code));
+        }
+        Problem(WriteFailure(relative, code));
     }
 
     // A link's target is read with its archive, but the link is made only when every file of
@@ -321,8 +412,7 @@ private:
         }
     }
 
-    void RestoreEntry(const TZipReader& reader, const TZipDirEntry& entry,
-                      const std::string& relative) {
+    void RestoreEntry(const TZipDirEntry& entry, const std::string& relative) {
         if (entry.IsDirectory() || PosixType(entry) == TypeDirectory) {
             if (!FOptions.DryRun) {
                 try {
@@ -334,42 +424,9 @@ private:
             }
             return;
         }
-        if (FOptions.DryRun) {
-            FObserver.Planned(
-                false, relative, entry.UncompressedSize,
-                entry.ModifiedUnix ? static_cast<std::time_t>(*entry.ModifiedUnix) : 0);
-            ++FSummary.FilesWritten;
-            FSummary.BytesWritten += entry.UncompressedSize;
-            return;
-        }
-        WriteFile(reader, entry, relative);
-    }
-
-    void WriteFile(const TZipReader& reader, const TZipDirEntry& entry,
-                   const std::string& relative) {
-        std::optional<std::timespec> modified;
-        if (entry.ModifiedUnix) {
-            modified = std::timespec{static_cast<std::time_t>(*entry.ModifiedUnix), 0};
-        }
-        try {
-            TConfinedFileWriter writer(*FDirectory, relative);
-            reader.ExtractTo(entry, [&](const char* data, std::size_t size) {
-                // Thrown through the reader: the writer's destructor removes the temporary.
-                CheckCancel();
-                writer.Write(data, size);
-                FDone += size;
-                FObserver.Progress(FDone, FTotal);
-            });
-            writer.Commit(FileMode(entry), modified);
-        } catch (const EZipReadError& error) {
-            Stop(error.what());
-        } catch (const EOSError& error) {
-            if (StopsRestore(error.Code)) {
-                Stop(WriteFailure(relative, error.Code));
-            }
-            Problem(WriteFailure(relative, error.Code));
-            return;
-        }
+        // Files are written through the pipeline; here only a dry run's plan.
+        FObserver.Planned(false, relative, entry.UncompressedSize,
+                          entry.ModifiedUnix ? static_cast<std::time_t>(*entry.ModifiedUnix) : 0);
         ++FSummary.FilesWritten;
         FSummary.BytesWritten += entry.UncompressedSize;
     }
