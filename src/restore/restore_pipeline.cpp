@@ -116,7 +116,7 @@ TRestoreJobResult TRestorePipeline::Run(const TRestoreJob& job, const TReadFile&
         if (Abandoned()) {
             return result;
         }
-        auto writer = std::make_unique<TConfinedFileWriter>(FDirectory, job.Relative);
+        auto writer = std::make_unique<TConfinedFileWriter>(FDirectory, std::string(job.Relative));
         FReader.ExtractTo(
             *job.Entry,
             [&](const char* data, std::size_t size) {

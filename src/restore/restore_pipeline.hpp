@@ -26,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -41,7 +42,7 @@ struct TZipDirEntry;
 
 struct TRestoreJob {
     const TZipDirEntry* Entry = nullptr;  // a regular file of the archive
-    std::string Relative;                 // where it goes below the directory
+    std::string_view Relative;            // where it goes below the directory
     unsigned Mode = 0644;
     std::optional<std::timespec> Modified;
 };

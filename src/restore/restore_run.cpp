@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -178,7 +180,15 @@ private:
                         " odmítnuta: není to obyčejný soubor ani symbolický odkaz.");
                 continue;
             }
-            FFinal[relative] = TPick{index, i};
+            // The key is the stored name itself where it is already the path (nearly always),
+            // so a directory of a million entries does not hold each name twice.
+            std::string_view key = entry.Name;
+            if (relative != entry.Name) {
+                key = FRenamed.emplace_back(std::move(relative));
+            }
+            // Replaced with its key: an earlier archive's reader goes before this one is written.
+            FFinal.erase(key);
+            FFinal.emplace(key, TPick{index, i});
         }
         FReaders.push_back(std::move(reader));
     }
@@ -251,13 +261,14 @@ private:
     }
 
     void WriteFiles(const std::vector<TArchiveRef>& chain) {
-        std::vector<std::vector<std::pair<std::size_t, std::string>>> picks(chain.size());
+        std::vector<std::vector<std::pair<std::size_t, std::string_view>>> picks(chain.size());
         uint64_t total = 0;
-        for (auto& [relative, pick] : FFinal) {
+        for (auto it = FFinal.begin(); it != FFinal.end(); it = FFinal.erase(it)) {
+            const TPick pick = it->second;
             total += FReaders[pick.Archive]->Entries()[pick.Entry].UncompressedSize;
-            picks[pick.Archive].emplace_back(pick.Entry, relative);
+            picks[pick.Archive].emplace_back(pick.Entry, it->first);
         }
-        FFinal.clear();
+        FFinal = {};
         FTotal = total;
         for (std::size_t i = 0; i < chain.size(); ++i) {
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
@@ -267,9 +278,9 @@ private:
                     CheckCancel();
                     const TZipDirEntry& found = FReaders[i]->Entries()[entry];
                     if (found.IsSymlink()) {
-                        TakeLink(*FReaders[i], found, relative);
+                        TakeLink(*FReaders[i], found, std::string(relative));
                     } else {
-                        RestoreEntry(found, relative);
+                        RestoreEntry(found, std::string(relative));
                     }
                 }
             } else {
@@ -288,7 +299,7 @@ private:
     // workers); here, in the archive's order, each is renamed into place and reported, and the
     // directories and links between them are taken.
     void WriteArchive(const TZipReader& reader,
-                      const std::vector<std::pair<std::size_t, std::string>>& picks) {
+                      const std::vector<std::pair<std::size_t, std::string_view>>& picks) {
         std::vector<TRestoreJob> jobs;
         for (const auto& [entry, relative] : picks) {
             const TZipDirEntry& found = reader.Entries()[entry];
@@ -319,9 +330,9 @@ private:
             CheckCancel();
             const TZipDirEntry& found = reader.Entries()[entry];
             if (found.IsSymlink()) {
-                TakeLink(reader, found, relative);
+                TakeLink(reader, found, std::string(relative));
             } else if (IsDirectoryEntry(found)) {
-                RestoreEntry(found, relative);
+                RestoreEntry(found, std::string(relative));
             } else {
                 TRestoreJobResult result = pipeline.Next(report);
                 report();
@@ -337,7 +348,7 @@ private:
                 try {
                     result.File->Commit(job.Mode, job.Modified);
                 } catch (const EOSError& error) {
-                    Refused(job.Relative, error.Code);
+                    Refused(std::string(job.Relative), error.Code);
                     return;
                 }
                 ++FSummary.FilesWritten;
@@ -346,7 +357,7 @@ private:
             case TKind::Damaged:
                 Stop(result.Message);
             case TKind::WriteFailed:
-                Refused(job.Relative, result.Code);
+                Refused(std::string(job.Relative), result.Code);
                 return;
             case TKind::Failed:
                 std::rethrow_exception(result.Error);
@@ -435,9 +446,10 @@ private:
     TRestoreObserver& FObserver;
     TOnlyFilter FOnly;
     std::unique_ptr<TConfinedDirectory> FDirectory;
-    std::vector<std::unique_ptr<TZipReader>> FReaders;  // one per archive of the chain
-    std::unordered_map<std::string, TPick> FFinal;
-    std::set<std::string> FDeleted;  // sorted: deletions are made and listed in name order
+    std::vector<std::unique_ptr<TZipReader>> FReaders;   // one per archive of the chain
+    std::unordered_map<std::string_view, TPick> FFinal;  // keys in the readers or FRenamed
+    std::deque<std::string> FRenamed;  // paths that differ from their stored names
+    std::set<std::string> FDeleted;    // sorted: deletions are made and listed in name order
     struct TLink {
         std::string Relative;
         std::string Target;
