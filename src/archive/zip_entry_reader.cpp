@@ -301,6 +301,31 @@ void TZipReader::ExtractTo(const TZipDirEntry& entry, const TZipDataSink& sink) 
     TEntryData(FFile, entry, sink, FPasswords).Extract();
 }
 
+void TZipReader::ExtractTo(const TZipDirEntry& entry, const TZipDataSink& sink,
+                           const TReadFile& file) const {
+    if (!file.IsOpen()) {
+        FailEntry(11013, FPath, entry.Name, "archiv není otevřen");
+    }
+    TEntryData(file, entry, sink, FPasswords).Extract();
+}
+
+void TZipReader::OpenSameArchive(TReadFile& file) const {
+    if (!FFile.IsOpen()) {
+        FailArchive(10103, FPath, "archiv není otevřen");
+    }
+    if (!file.Open(FPath)) {
+        FailArchive(10103, FPath, SystemErrorText(file.Error()));
+    }
+    // Replaced meanwhile (a new backup under the same name): its offsets are not this directory's.
+    const TFileIdentity opened = FFile.Identity();
+    const TFileIdentity again = file.Identity();
+    if (!opened.Exists || !again.Exists || opened.Device != again.Device ||
+        opened.Inode != again.Inode || again.Size != FFile.Size()) {
+        file.Close();
+        FailArchive(10103, FPath, "soubor se během obnovy změnil");
+    }
+}
+
 void TZipReader::CheckPassword(const TZipDirEntry& entry) const {
     if (!FFile.IsOpen()) {
         FailEntry(11013, FPath, entry.Name, "archiv není otevřen");

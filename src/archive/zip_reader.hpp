@@ -118,6 +118,14 @@ public:
     // an I/O error); whatever `sink` throws passes through. The data seen by `sink` before a
     // failure is not to be trusted.
     void ExtractTo(const TZipDirEntry& entry, const TZipDataSink& sink) const;
+    // The same through `file`, a handle of this archive that OpenSameArchive gave: one per
+    // thread, so that several threads may extract at once (the reader's own handle keeps one
+    // error value and belongs to one thread at a time).
+    void ExtractTo(const TZipDirEntry& entry, const TZipDataSink& sink,
+                   const TReadFile& file) const;
+    // Opens `file` as another handle of the archive this reader has open. Throws EZipReadError
+    // 10103 when it cannot be opened or is no longer the file the directory was read from.
+    void OpenSameArchive(TReadFile& file) const;
     // The target text of a link entry, read through ExtractTo (so checked alike, and throwing
     // alike). Empty when no link can be made of it: empty, longer than MaxLinkTarget, or holding
     // a NUL byte.

@@ -364,7 +364,8 @@ TConfinedFileWriter::TConfinedFileWriter(TConfinedDirectory& directory, const st
         FTempName.clear();
         Fail(EEXIST);
     }
-    FPending.reserve(PendingLimit);
+    // FPending grows as needed: most files are small, and a megabyte reserved for each would
+    // cost page faults and, when writers are made on several threads, mappings per file.
     FCarry.reserve(BlockSize);
 }
 
@@ -452,7 +453,10 @@ void TConfinedFileWriter::FlushPending() {
     FWrittenEnd = at;
 }
 
-void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespec>& modified) {
+void TConfinedFileWriter::Prepare(unsigned mode, const std::optional<std::timespec>& modified) {
+    if (FPrepared) {
+        return;
+    }
     if (!FCarry.empty()) {
         // The last, short block: written as it is unless it is zeros.
         const std::string tail = std::move(FCarry);
@@ -460,6 +464,7 @@ void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespe
         TakeBlock(tail.data(), tail.size());
     }
     FlushPending();
+    std::string().swap(FPending);  // a prepared file may wait a while for its rename
     // Only a file that ends in a hole has to be stretched to its size.
     if (FWrittenEnd < FSize && ::ftruncate(FHandle, static_cast<off_t>(FSize)) != 0) {
         Fail(errno);
@@ -480,6 +485,11 @@ void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespe
     if (::close(handle) != 0) {
         Fail(errno);
     }
+    FPrepared = true;
+}
+
+void TConfinedFileWriter::Commit(unsigned mode, const std::optional<std::timespec>& modified) {
+    Prepare(mode, modified);
     if (const int fault = InjectedFault(TFileOperation::Rename, FFullPath)) {
         Fail(fault);
     }

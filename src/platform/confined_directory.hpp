@@ -82,6 +82,11 @@ public:
     void Write(const char* data, std::size_t size);
     // Sets the permission bits and, when given, the modification time, then renames into place.
     void Commit(unsigned mode, const std::optional<std::timespec>& modified);
+    // Everything of Commit but the rename: writes what is held, sets the mode and the time and
+    // closes the data handle. A restore does this on the thread that wrote the data and leaves
+    // only the rename, in order, to another; Commit after Prepare renames (its arguments are
+    // then not used again).
+    void Prepare(unsigned mode, const std::optional<std::timespec>& modified);
     uint64_t Size() const { return FSize; }
 
 private:
@@ -98,6 +103,7 @@ private:
     int FHandle = -1;
     int FLockHandle = -1;
     bool FCommitted = false;
+    bool FPrepared = false;
     uint64_t FSize = 0;
     std::string FCarry;    // the start of a block that is not complete yet
     std::string FPending;  // data to write at FPendingAt

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <deque>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -15,6 +18,7 @@
 #include "platform/file_system.hpp"
 #include "restore/deletion_list.hpp"
 #include "restore/restore_path.hpp"
+#include "restore/restore_pipeline.hpp"
 
 namespace sejfko {
 
@@ -176,7 +180,15 @@ private:
                         " odmítnuta: není to obyčejný soubor ani symbolický odkaz.");
                 continue;
             }
-            FFinal[relative] = TPick{index, i};
+            // The key is the stored name itself where it is already the path (nearly always),
+            // so a directory of a million entries does not hold each name twice.
+            std::string_view key = entry.Name;
+            if (relative != entry.Name) {
+                key = FRenamed.emplace_back(std::move(relative));
+            }
+            // Replaced with its key: an earlier archive's reader goes before this one is written.
+            FFinal.erase(key);
+            FFinal.emplace(key, TPick{index, i});
         }
         FReaders.push_back(std::move(reader));
     }
@@ -249,29 +261,119 @@ private:
     }
 
     void WriteFiles(const std::vector<TArchiveRef>& chain) {
-        std::vector<std::vector<std::pair<std::size_t, std::string>>> picks(chain.size());
+        std::vector<std::vector<std::pair<std::size_t, std::string_view>>> picks(chain.size());
         uint64_t total = 0;
-        for (auto& [relative, pick] : FFinal) {
+        for (auto it = FFinal.begin(); it != FFinal.end(); it = FFinal.erase(it)) {
+            const TPick pick = it->second;
             total += FReaders[pick.Archive]->Entries()[pick.Entry].UncompressedSize;
-            picks[pick.Archive].emplace_back(pick.Entry, relative);
+            picks[pick.Archive].emplace_back(pick.Entry, it->first);
         }
-        FFinal.clear();
+        FFinal = {};
         FTotal = total;
         for (std::size_t i = 0; i < chain.size(); ++i) {
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
             std::sort(picks[i].begin(), picks[i].end());
-            for (const auto& [entry, relative] : picks[i]) {
-                CheckCancel();
-                const TZipDirEntry& found = FReaders[i]->Entries()[entry];
-                if (found.IsSymlink()) {
-                    TakeLink(*FReaders[i], found, relative);
-                } else {
-                    RestoreEntry(*FReaders[i], found, relative);
+            if (FOptions.DryRun) {
+                for (const auto& [entry, relative] : picks[i]) {
+                    CheckCancel();
+                    const TZipDirEntry& found = FReaders[i]->Entries()[entry];
+                    if (found.IsSymlink()) {
+                        TakeLink(*FReaders[i], found, std::string(relative));
+                    } else {
+                        RestoreEntry(found, std::string(relative));
+                    }
                 }
+            } else {
+                WriteArchive(*FReaders[i], picks[i]);
             }
             FReaders[i].reset();
         }
         MakeLinks();
+    }
+
+    static bool IsDirectoryEntry(const TZipDirEntry& entry) {
+        return entry.IsDirectory() || PosixType(entry) == TypeDirectory;
+    }
+
+    // The files of one archive go through the pipeline (read, inflated and written on the
+    // workers); here, in the archive's order, each is renamed into place and reported, and the
+    // directories and links between them are taken.
+    void WriteArchive(const TZipReader& reader,
+                      const std::vector<std::pair<std::size_t, std::string_view>>& picks) {
+        std::vector<TRestoreJob> jobs;
+        for (const auto& [entry, relative] : picks) {
+            const TZipDirEntry& found = reader.Entries()[entry];
+            if (found.IsSymlink() || IsDirectoryEntry(found)) {
+                continue;
+            }
+            TRestoreJob job;
+            job.Entry = &found;
+            job.Relative = relative;
+            job.Mode = FileMode(found);
+            if (found.ModifiedUnix) {
+                job.Modified = std::timespec{static_cast<std::time_t>(*found.ModifiedUnix), 0};
+            }
+            jobs.push_back(std::move(job));
+        }
+        CheckCancel();
+        TRestorePipeline pipeline(reader, *FDirectory, jobs, FOptions.Cancel);
+        const uint64_t base = FDone;
+        const auto report = [&] {
+            const uint64_t done = base + pipeline.BytesWritten();
+            if (done != FDone) {
+                FDone = done;
+                FObserver.Progress(FDone, FTotal);
+            }
+        };
+        std::size_t next = 0;
+        for (const auto& [entry, relative] : picks) {
+            CheckCancel();
+            const TZipDirEntry& found = reader.Entries()[entry];
+            if (found.IsSymlink()) {
+                TakeLink(reader, found, std::string(relative));
+            } else if (IsDirectoryEntry(found)) {
+                RestoreEntry(found, std::string(relative));
+            } else {
+                TRestoreJobResult result = pipeline.Next(report);
+                report();
+                TakeFile(result, jobs[next++]);
+            }
+        }
+    }
+
+    void TakeFile(TRestoreJobResult& result, const TRestoreJob& job) {
+        using TKind = TRestoreJobResult::TKind;
+        switch (result.Kind) {
+            case TKind::Ready:
+                try {
+                    result.File->Commit(job.Mode, job.Modified);
+                } catch (const EOSError& error) {
+                    Refused(std::string(job.Relative), error.Code);
+                    return;
+                }
+                ++FSummary.FilesWritten;
+                FSummary.BytesWritten += job.Entry->UncompressedSize;
+                return;
+            case TKind::Damaged:
+                Stop(result.Message);
+            case TKind::WriteFailed:
+                Refused(std::string(job.Relative), result.Code);
+                return;
+            case TKind::Failed:
+                std::rethrow_exception(result.Error);
+            case TKind::Cancelled:
+                break;
+        }
+        throw ECancelRestore();
+    }
+
+    // A file that could not be written: the restore goes on, unless every further one would
+    // fail alike.
+    void Refused(const std::string& relative, int code) {
+        if (StopsRestore(code)) {
+            Stop(WriteFailure(relative, code));
+        }
+        Problem(WriteFailure(relative, code));
     }
 
     // A link's target is read with its archive, but the link is made only when every file of
@@ -321,8 +423,7 @@ private:
         }
     }
 
-    void RestoreEntry(const TZipReader& reader, const TZipDirEntry& entry,
-                      const std::string& relative) {
+    void RestoreEntry(const TZipDirEntry& entry, const std::string& relative) {
         if (entry.IsDirectory() || PosixType(entry) == TypeDirectory) {
             if (!FOptions.DryRun) {
                 try {
@@ -334,42 +435,9 @@ private:
             }
             return;
         }
-        if (FOptions.DryRun) {
-            FObserver.Planned(
-                false, relative, entry.UncompressedSize,
-                entry.ModifiedUnix ? static_cast<std::time_t>(*entry.ModifiedUnix) : 0);
-            ++FSummary.FilesWritten;
-            FSummary.BytesWritten += entry.UncompressedSize;
-            return;
-        }
-        WriteFile(reader, entry, relative);
-    }
-
-    void WriteFile(const TZipReader& reader, const TZipDirEntry& entry,
-                   const std::string& relative) {
-        std::optional<std::timespec> modified;
-        if (entry.ModifiedUnix) {
-            modified = std::timespec{static_cast<std::time_t>(*entry.ModifiedUnix), 0};
-        }
-        try {
-            TConfinedFileWriter writer(*FDirectory, relative);
-            reader.ExtractTo(entry, [&](const char* data, std::size_t size) {
-                // Thrown through the reader: the writer's destructor removes the temporary.
-                CheckCancel();
-                writer.Write(data, size);
-                FDone += size;
-                FObserver.Progress(FDone, FTotal);
-            });
-            writer.Commit(FileMode(entry), modified);
-        } catch (const EZipReadError& error) {
-            Stop(error.what());
-        } catch (const EOSError& error) {
-            if (StopsRestore(error.Code)) {
-                Stop(WriteFailure(relative, error.Code));
-            }
-            Problem(WriteFailure(relative, error.Code));
-            return;
-        }
+        // Files are written through the pipeline; here only a dry run's plan.
+        FObserver.Planned(false, relative, entry.UncompressedSize,
+                          entry.ModifiedUnix ? static_cast<std::time_t>(*entry.ModifiedUnix) : 0);
         ++FSummary.FilesWritten;
         FSummary.BytesWritten += entry.UncompressedSize;
     }
@@ -378,9 +446,10 @@ private:
     TRestoreObserver& FObserver;
     TOnlyFilter FOnly;
     std::unique_ptr<TConfinedDirectory> FDirectory;
-    std::vector<std::unique_ptr<TZipReader>> FReaders;  // one per archive of the chain
-    std::unordered_map<std::string, TPick> FFinal;
-    std::set<std::string> FDeleted;  // sorted: deletions are made and listed in name order
+    std::vector<std::unique_ptr<TZipReader>> FReaders;   // one per archive of the chain
+    std::unordered_map<std::string_view, TPick> FFinal;  // keys in the readers or FRenamed
+    std::deque<std::string> FRenamed;  // paths that differ from their stored names
+    std::set<std::string> FDeleted;    // sorted: deletions are made and listed in name order
     struct TLink {
         std::string Relative;
         std::string Target;

@@ -10,7 +10,10 @@
 // renamed into place, so a file that fails part-way leaves the earlier version (or nothing)
 // behind, never a torn file. Zero runs become holes; modification times and (from POSIX
 // archives) permission bits are restored. Symbolic links (POSIX link entries) are recreated as
-// stored, whatever they point to, after every file of the chain is written.
+// stored, whatever they point to, after every file of the chain is written. The files of an
+// archive are read, inflated, checked and written on worker threads (restore_pipeline.hpp) and
+// renamed into place in the archive's order on the calling thread, so every outcome below is
+// the one of writing them one after the other.
 //
 // Encrypted archives: each archive's password is checked when its directory is read, before
 // anything is written; each entry's authentication code is checked before its temporary file
