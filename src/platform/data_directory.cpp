@@ -116,7 +116,7 @@ std::string DefaultLocalTemporaryDirectory(const std::string& dataDirectory) {
 }
 
 std::string ResolveDataPath(const std::string& dataDirectory, const std::string& path) {
-    if (path.empty() || path.front() == PathDelimiter) {
+    if (path.empty() || IsAbsolutePath(path)) {
         return path;
     }
 #ifdef _WIN32

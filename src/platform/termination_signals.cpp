@@ -105,7 +105,6 @@ struct TTerminationWatcher::TImpl {
 #endif
 };
 
-
 TTerminationWatcher::TTerminationWatcher(std::function<void()> onRequest)
     : FImpl(std::make_unique<TImpl>()) {
     FImpl->OnRequest = std::move(onRequest);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/file_system.hpp"
 #include "zipengine/deflate_chunk.hpp"
 #include "zipengine/entry_sealer.hpp"
 
@@ -137,7 +138,7 @@ int32_t TZipBatch::Run() {
         }
         for (int32_t i = 0; i < FCommand.ExcludeCount; ++i) {
             if (FCommand.Excludes[i] != nullptr) {
-                options.Excludes.emplace_back(FCommand.Excludes[i]);
+                options.Excludes.emplace_back(PortableSeparators(FCommand.Excludes[i]));
             }
         }
         // The caller hears from the walk now and then, so that it can stop it.
@@ -158,8 +159,12 @@ int32_t TZipBatch::Run() {
                     return RESULT_FAILED;
                 }
                 const size_t before = walker.Items().size();
-                walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
-                               spec.AsLink != 0);
+                // The walk and the stored names separate with "/" (Windows takes it too).
+                const std::string rootDir =
+                    spec.RootDir != nullptr ? PortableSeparators(spec.RootDir) : "";
+                walker.AddSpec(PortableSeparators(spec.Spec), spec.Recurse != 0,
+                               spec.RootDir != nullptr ? rootDir.c_str() : nullptr,
+                               spec.Literal != 0, spec.AsLink != 0);
                 for (size_t k = before; k < walker.Items().size(); ++k) {
                     walker.Items()[k].Password = password;
                 }

@@ -1,10 +1,11 @@
 // The event is a UDP socket on the loopback that sends itself one datagram when set: left
 // unread, the datagram keeps it readable, and WSAPoll waits on sockets only.
 
+#include "platform/cancel_event.hpp"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "platform/cancel_event.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/win32/winsock_start.hpp"
 
@@ -21,8 +22,8 @@ bool StartWinsock() {
 TCancelEvent::TCancelEvent() {
     SOCKET socket = INVALID_SOCKET;
     if (StartWinsock()) {
-        socket = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
-                            WSA_FLAG_NO_HANDLE_INHERIT);
+        socket =
+            WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;

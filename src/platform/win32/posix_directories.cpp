@@ -25,10 +25,9 @@ struct SejfkoDir {
 namespace {
 
 bool StartListing(SejfkoDir& dir) {
-    const std::wstring pattern = Widen(dir.Path) + (dir.Path.empty() || dir.Path.back() == '/' ||
-                                                            dir.Path.back() == '\\'
-                                                        ? L"*"
-                                                        : L"\\*");
+    const std::wstring pattern =
+        Widen(dir.Path) +
+        (dir.Path.empty() || dir.Path.back() == '/' || dir.Path.back() == '\\' ? L"*" : L"\\*");
     dir.Find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &dir.Data, FindExSearchNameMatch,
                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (dir.Find == INVALID_HANDLE_VALUE) {
@@ -46,9 +45,9 @@ bool StartListing(SejfkoDir& dir) {
 
 // Replaces the last `count` X of `pattern` by letters and digits.
 bool FillPattern(char* pattern) {
-    static thread_local std::mt19937_64 random{std::random_device{}() ^
-                                               (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
-                                               GetTickCount64()};
+    static thread_local std::mt19937_64 random{
+        std::random_device{}() ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+        GetTickCount64()};
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     const size_t length = std::strlen(pattern);
     if (length < 6 || std::strcmp(pattern + length - 6, "XXXXXX") != 0) {
@@ -103,15 +102,21 @@ int MakeDirectory(const std::string& path) {
 
 extern "C" {
 
-int unlink(const char* path) { return RemovePath(path, false); }
-int rmdir(const char* path) { return RemovePath(path, true); }
+int unlink(const char* path) {
+    return RemovePath(path, false);
+}
+int rmdir(const char* path) {
+    return RemovePath(path, true);
+}
 
 int unlinkat(int dir, const char* path, int flags) {
     const std::string full = PathAt(dir, path);
     return full.empty() ? -1 : RemovePath(full, (flags & AT_REMOVEDIR) != 0);
 }
 
-int sejfko_rename(const char* from, const char* to) { return RenamePath(from, to); }
+int sejfko_rename(const char* from, const char* to) {
+    return RenamePath(from, to);
+}
 
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
     const std::string source = PathAt(fromDir, from);
@@ -119,7 +124,9 @@ int renameat(int fromDir, const char* from, int toDir, const char* to) {
     return source.empty() || target.empty() ? -1 : RenamePath(source, target);
 }
 
-int mkdir(const char* path, mode_t) { return MakeDirectory(path); }
+int mkdir(const char* path, mode_t) {
+    return MakeDirectory(path);
+}
 
 int mkdirat(int dir, const char* path, mode_t) {
     const std::string full = PathAt(dir, path);
@@ -159,7 +166,9 @@ char* mkdtemp(char* pattern) {
     return nullptr;
 }
 
-int access(const char* path, int mode) { return faccessat(AT_FDCWD, path, mode, 0); }
+int access(const char* path, int mode) {
+    return faccessat(AT_FDCWD, path, mode, 0);
+}
 
 int faccessat(int dir, const char* path, int mode, int) {
     const std::string full = PathAt(dir, path);
@@ -262,6 +271,8 @@ int closedir(DIR* dir) {
     return 0;
 }
 
-int dirfd(DIR* dir) { return dir->Fd; }
+int dirfd(DIR* dir) {
+    return dir->Fd;
+}
 
 }  // extern "C"

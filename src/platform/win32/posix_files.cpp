@@ -29,8 +29,8 @@ std::wstring Widen(const std::string& text) {
     if (text.empty()) {
         return {};
     }
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
     for (auto& c : wide) {
@@ -55,50 +55,50 @@ std::string Narrow(const std::wstring& text) {
 
 int ErrnoOf(DWORD error) {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_PATHNAME:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_CANNOT_MAKE:
-        return EACCES;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        return EBUSY;
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_IO_PENDING:
-        return EWOULDBLOCK;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_DIR_NOT_EMPTY:
-        return ENOTEMPTY;
-    case ERROR_NOT_SAME_DEVICE:
-        return EXDEV;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_DIRECTORY:
-        return ENOTDIR;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case ERROR_INVALID_HANDLE:
-        return EBADF;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
-    case ERROR_CANT_RESOLVE_FILENAME:
-        return ELOOP;
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_PRIVILEGE_NOT_HELD:
-        return EPERM;
-    default:
-        return EIO;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_PATHNAME:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_CANNOT_MAKE:
+            return EACCES;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return EBUSY;
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_IO_PENDING:
+            return EWOULDBLOCK;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_DIR_NOT_EMPTY:
+            return ENOTEMPTY;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_CANT_RESOLVE_FILENAME:
+            return ELOOP;
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_PRIVILEGE_NOT_HELD:
+            return EPERM;
+        default:
+            return EIO;
     }
 }
 
@@ -149,9 +149,9 @@ std::string PathAt(int dir, const char* name) {
 }
 
 struct timespec TimespecOf(const FILETIME& time) {
-    const int64_t ticks =
-        static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) -
-        EpochDifference;
+    const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                                               time.dwLowDateTime) -
+                          EpochDifference;
     int64_t seconds = ticks / 10000000;
     int64_t rest = ticks % 10000000;
     if (rest < 0) {
@@ -173,7 +173,9 @@ FILETIME FileTimeOf(const struct timespec& time) {
     return result;
 }
 
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
 
 }  // namespace sejfko::win32
 
@@ -191,14 +193,14 @@ int OpenPath(const std::string& path, int flags) {
     const std::wstring wide = Widen(path);
     DWORD access = 0;
     switch (flags & O_ACCMODE) {
-    case O_WRONLY:
-        access = GENERIC_WRITE;
-        break;
-    case O_RDWR:
-        access = GENERIC_READ | GENERIC_WRITE;
-        break;
-    default:
-        access = GENERIC_READ;
+        case O_WRONLY:
+            access = GENERIC_WRITE;
+            break;
+        case O_RDWR:
+            access = GENERIC_READ | GENERIC_WRITE;
+            break;
+        default:
+            access = GENERIC_READ;
     }
     DWORD disposition = OPEN_EXISTING;
     if ((flags & O_CREAT) && (flags & O_EXCL)) {
@@ -218,8 +220,8 @@ int OpenPath(const std::string& path, int flags) {
     if (flags & O_NOFOLLOW) {
         attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
     }
-    HANDLE handle = CreateFileW(wide.c_str(), access, ShareAll, nullptr, disposition, attributes,
-                                nullptr);
+    HANDLE handle =
+        CreateFileW(wide.c_str(), access, ShareAll, nullptr, disposition, attributes, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         // Opening a directory as a file is EISDIR on POSIX.
@@ -268,8 +270,8 @@ int StatHandle(HANDLE handle, struct stat* st) {
     st->st_dev = info.dwVolumeSerialNumber;
     st->st_ino = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     st->st_nlink = info.nNumberOfLinks;
-    st->st_size = static_cast<off_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
-                                     info.nFileSizeLow);
+    st->st_size =
+        static_cast<off_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     st->st_blocks = (st->st_size + 511) / 512;
     const bool readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -330,7 +332,9 @@ ssize_t Transfer(int fd, void* buffer, size_t size, off_t offset, bool writing) 
 
 extern "C" {
 
-int open(const char* path, int flags, ...) { return OpenPath(path, flags); }
+int open(const char* path, int flags, ...) {
+    return OpenPath(path, flags);
+}
 
 int openat(int dir, const char* path, int flags, ...) {
     const std::string full = PathAt(dir, path);
@@ -371,7 +375,9 @@ ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
     return Transfer(fd, const_cast<void*>(buffer), size, offset, true);
 }
 
-off_t lseek(int fd, off_t offset, int whence) { return _lseeki64(fd, offset, whence); }
+off_t lseek(int fd, off_t offset, int whence) {
+    return _lseeki64(fd, offset, whence);
+}
 
 int fsync(int fd) {
     HANDLE handle = HandleOf(fd);
@@ -386,7 +392,9 @@ int fsync(int fd) {
     return FlushFileBuffers(handle) ? 0 : SetErrno(GetLastError());
 }
 
-int fdatasync(int fd) { return fsync(fd); }
+int fdatasync(int fd) {
+    return fsync(fd);
+}
 
 int sejfko_ftruncate(int fd, off_t length) {
     HANDLE handle = HandleOf(fd);
@@ -409,24 +417,34 @@ int dup(int fd) {
 
 int fcntl(int fd, int command, ...) {
     switch (command) {
-    case F_DUPFD:
-    case F_DUPFD_CLOEXEC:
-        return dup(fd);
-    case F_GETFD:
-    case F_GETFL:
-        return 0;
-    default:
-        return 0;  // no close-on-exec or non-blocking files here
+        case F_DUPFD:
+        case F_DUPFD_CLOEXEC:
+            return dup(fd);
+        case F_GETFD:
+        case F_GETFL:
+            return 0;
+        default:
+            return 0;  // no close-on-exec or non-blocking files here
     }
 }
 
-int posix_fadvise(int, off_t, off_t, int) { return 0; }
+int posix_fadvise(int, off_t, off_t, int) {
+    return 0;
+}
 
-int isatty(int fd) { return _isatty(fd); }
-int fileno(FILE* file) { return _fileno(file); }
+int isatty(int fd) {
+    return _isatty(fd);
+}
+int fileno(FILE* file) {
+    return _fileno(file);
+}
 
-int stat(const char* path, struct stat* st) { return StatPath(path, st, true); }
-int lstat(const char* path, struct stat* st) { return StatPath(path, st, false); }
+int stat(const char* path, struct stat* st) {
+    return StatPath(path, st, true);
+}
+int lstat(const char* path, struct stat* st) {
+    return StatPath(path, st, false);
+}
 
 int fstat(int fd, struct stat* st) {
     HANDLE handle = HandleOf(fd);
@@ -484,8 +502,8 @@ int utimensat(int dir, const char* path, const struct timespec times[2], int fla
     if (full.empty()) {
         return -1;
     }
-    DWORD attributes =
-        FILE_FLAG_BACKUP_SEMANTICS | ((flags & AT_SYMLINK_NOFOLLOW) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    DWORD attributes = FILE_FLAG_BACKUP_SEMANTICS |
+                       ((flags & AT_SYMLINK_NOFOLLOW) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE handle = CreateFileW(Widen(full).c_str(), FILE_WRITE_ATTRIBUTES, ShareAll, nullptr,
                                 OPEN_EXISTING, attributes, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -499,9 +517,15 @@ int utimensat(int dir, const char* path, const struct timespec times[2], int fla
 
 // Only the owner's write bit has a Windows counterpart (the read-only attribute); ownership is
 // the creator's.
-int fchmod(int, mode_t) { return 0; }
-int chmod(const char*, mode_t) { return 0; }
-int fchown(int, uid_t, gid_t) { return 0; }
+int fchmod(int, mode_t) {
+    return 0;
+}
+int chmod(const char*, mode_t) {
+    return 0;
+}
+int fchown(int, uid_t, gid_t) {
+    return 0;
+}
 
 // Locks one byte far beyond any data, so that a lock (which Windows enforces on reads and writes
 // of the locked range) keeps no one from reading the file, as advisory locks do not.
@@ -530,10 +554,16 @@ int flock(int fd, int operation) {
     return 0;
 }
 
-uid_t getuid(void) { return 0; }
-uid_t geteuid(void) { return 0; }
+uid_t getuid(void) {
+    return 0;
+}
+uid_t geteuid(void) {
+    return 0;
+}
 
-time_t timegm(struct tm* tm) { return _mkgmtime(tm); }
+time_t timegm(struct tm* tm) {
+    return _mkgmtime(tm);
+}
 
 char* strerror_r(int code, char* buffer, size_t size) {
     if (strerror_s(buffer, size, code) != 0 && size > 0) {

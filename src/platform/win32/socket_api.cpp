@@ -1,6 +1,8 @@
 // Windows Sockets 2: the error numbers are native here; WSAPoll waits on the socket and on the
 // cancel event's socket together.
 
+#include "platform/socket_api.hpp"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -11,7 +13,6 @@
 #include <thread>
 
 #include "platform/cancel_event.hpp"
-#include "platform/socket_api.hpp"
 #include "platform/win32/winsock_start.hpp"
 
 namespace sejfko {
@@ -97,7 +98,7 @@ int LookUp(const std::string& host, std::string& ip) {
     addrinfo* found = nullptr;
     const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (result != 0 || found == nullptr) {
-        return result == WSATRY_AGAIN ? WsaTryAgain
+        return result == WSATRY_AGAIN     ? WsaTryAgain
                : result == WSANO_RECOVERY ? WsaNoRecovery
                                           : WsaHostNotFound;
     }
@@ -155,17 +156,17 @@ int SocketErrorFromErrno(int error) {
         int Wsa;
     };
     static constexpr TPair pairs[] = {
-        {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},
-        {EFAULT, 10014},       {EINVAL, 10022},          {EMFILE, 10024},
-        {EWOULDBLOCK, 10035},  {EINPROGRESS, 10036},     {EALREADY, 10037},
-        {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
-        {EPROTOTYPE, 10041},   {ENOPROTOOPT, 10042},     {EPROTONOSUPPORT, 10043},
-        {EOPNOTSUPP, 10045},   {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
-        {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},       {ENETUNREACH, 10051},
-        {ENETRESET, 10052},    {ECONNABORTED, 10053},    {ECONNRESET, 10054},
-        {EPIPE, 10054},        {ENOBUFS, 10055},         {EISCONN, 10056},
-        {ENOTCONN, 10057},     {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},
-        {ELOOP, 10062},        {ENAMETOOLONG, 10063},    {EHOSTUNREACH, 10065},
+        {EINTR, 10004},         {EBADF, 10009},        {EACCES, 10013},
+        {EFAULT, 10014},        {EINVAL, 10022},       {EMFILE, 10024},
+        {EWOULDBLOCK, 10035},   {EINPROGRESS, 10036},  {EALREADY, 10037},
+        {ENOTSOCK, 10038},      {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},
+        {EPROTOTYPE, 10041},    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
+        {EOPNOTSUPP, 10045},    {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},
+        {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},     {ENETUNREACH, 10051},
+        {ENETRESET, 10052},     {ECONNABORTED, 10053}, {ECONNRESET, 10054},
+        {EPIPE, 10054},         {ENOBUFS, 10055},      {EISCONN, 10056},
+        {ENOTCONN, 10057},      {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},
+        {ELOOP, 10062},         {ENAMETOOLONG, 10063}, {EHOSTUNREACH, 10065},
         {ENOTEMPTY, 10066},
     };
     for (const auto& pair : pairs) {
@@ -181,7 +182,8 @@ TSocket SocketCreateStream() {
         Fail(WSASYSNOTREADY);
         return InvalidSocket;
     }
-    SOCKET fd = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET fd =
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (fd == INVALID_SOCKET) {
         FailLast();
         return InvalidSocket;
@@ -235,7 +237,8 @@ int SocketConnect(TSocket socket, const std::string& ip, int port, int timeoutMs
             error = WSAETIMEDOUT;
         } else {
             int length = sizeof error;
-            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+                0) {
                 error = WSAGetLastError();
             }
         }

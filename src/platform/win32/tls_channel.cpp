@@ -14,8 +14,7 @@ TTlsContext::TTlsContext(const std::string& hostName) : FHostName(hostName) {
 
 TTlsContext::~TTlsContext() = default;
 
-TTlsChannel::TTlsChannel(TSocket socket, const TTlsContext&, const TTlsChannel*)
-    : FSocket(socket) {
+TTlsChannel::TTlsChannel(TSocket socket, const TTlsContext&, const TTlsChannel*) : FSocket(socket) {
     throw std::runtime_error("FTP přes TLS není v tomto sestavení k dispozici.");
 }
 
