@@ -9,14 +9,12 @@ set(SEJFKO_BUILD_BENCH OFF CACHE BOOL "" FORCE)
 # Everything static: the programs run from their directory without MinGW's runtime DLLs.
 add_link_options(-static)
 
-# GoogleTest from Debian's sources, with this toolchain, before our own settings apply.
+# GoogleTest from Debian's sources, with this toolchain, before our own settings apply
+# (it names its targets GTest::gtest, GTest::gmock, ... itself).
 if(SEJFKO_BUILD_TESTS)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-  add_library(GTest::gmock ALIAS gmock)
 endif()
 
 find_package(Threads REQUIRED)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -563,6 +564,21 @@ uid_t geteuid(void) {
 
 time_t timegm(struct tm* tm) {
     return _mkgmtime(tm);
+}
+
+int setenv(const char* name, const char* value, int overwrite) {
+    if (!overwrite && std::getenv(name) != nullptr) {
+        return 0;
+    }
+    return _putenv_s(name, value) == 0 ? 0 : -1;
+}
+
+int unsetenv(const char* name) {
+    return _putenv_s(name, "") == 0 ? 0 : -1;
+}
+
+int chdir(const char* path) {
+    return SetCurrentDirectoryW(Widen(path).c_str()) ? 0 : SetErrno(GetLastError());
 }
 
 char* strerror_r(int code, char* buffer, size_t size) {

@@ -29,6 +29,10 @@ extern "C" {
 // The GNU form: the text, in `buffer`.
 char* strerror_r(int code, char* buffer, size_t size);
 time_t timegm(struct tm* tm);
+char* mkdtemp(char* pattern);
+int setenv(const char* name, const char* value, int overwrite);
+int unsetenv(const char* name);
+int chdir(const char* path);
 #ifdef __cplusplus
 }
 #endif
