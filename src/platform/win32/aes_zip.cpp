@@ -8,6 +8,10 @@
 
 namespace sejfko::aeszip {
 
+bool EncryptionAvailable() {
+    return false;
+}
+
 size_t SaltSize(uint8_t strength) {
     return strength >= 1 && strength <= 3 ? 4u + 4u * strength : 0;
 }
