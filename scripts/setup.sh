@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Sejfko needs to build, test and benchmark on Debian 12, and generates the
-# cs_CZ.UTF-8 locale. Idempotent: installs only what is missing.
+# cs_CZ.UTF-8 locale. Idempotent: installs only what is missing. With --windows also the
+# MinGW-w64 cross compiler, zlib for it and Wine, for scripts/build-windows.sh and
+# scripts/test-windows.sh.
 set -euo pipefail
 
 PACKAGES=(
@@ -16,6 +18,9 @@ PACKAGES=(
   dbus-daemon
   util-linux findutils
 )
+if [ "${1:-}" = "--windows" ]; then
+  PACKAGES+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 googletest)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -141,6 +141,10 @@ void CounterBlock(uint64_t index, uint8_t* block) {
 
 }  // namespace
 
+bool EncryptionAvailable() {
+    return true;
+}
+
 size_t SaltSize(uint8_t strength) {
     return strength >= 1 && strength <= 3 ? 4u + 4u * strength : 0;
 }

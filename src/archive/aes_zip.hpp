@@ -37,6 +37,9 @@ constexpr size_t MaxSaltSize = 16;
 constexpr size_t MaxKeySize = 32;
 constexpr unsigned Iterations = 1000;
 
+// False in a build without the encryption (no OpenSSL for the target): callers refuse first.
+bool EncryptionAvailable();
+
 // Salt and key sizes of a strength (1 AES-128, 2 AES-192, 3 AES-256); 0 for any other value.
 size_t SaltSize(uint8_t strength);
 size_t KeySize(uint8_t strength);

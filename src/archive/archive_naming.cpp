@@ -55,17 +55,18 @@ bool IsDirectoryDestination(const std::string& destination) {
     if (DirectoryExists(destination)) {
         return true;
     }
-    const std::size_t lastSeparator = destination.rfind(PathDelimiter);
+    const std::size_t lastSeparator = destination.find_last_of(PathDelimiters);
     const std::size_t nameStart = lastSeparator == std::string::npos ? 0 : lastSeparator + 1;
     return destination.find('.', nameStart) == std::string::npos;
 }
 
 std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path.front() == PathDelimiter) {
+    if (IsAbsolutePath(path)) {
         return path;
     }
     std::error_code error;
-    const std::string base = std::filesystem::current_path(error).string();
+    const std::u8string current = std::filesystem::current_path(error).u8string();
+    const std::string base(current.begin(), current.end());
     if (error) {
         return path;  // no current directory to resolve against
     }

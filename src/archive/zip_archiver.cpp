@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "archive/aes_zip.hpp"
 #include "archive/zip_archiver_command.hpp"
 #include "platform/file_system.hpp"
 
@@ -150,6 +151,10 @@ void TZipArchiver::RunAdd() {
     }
     if (Unattended && AddOptions.Contains(AddEncrypt) && Password.empty()) {
         RecordError(zaeNoPassword, {});
+        return;
+    }
+    if (AddOptions.Contains(AddEncrypt) && !aeszip::EncryptionAvailable()) {
+        RecordError(zaeNoEncryption, {});
         return;
     }
     if (FExecuting) {

@@ -23,7 +23,7 @@ struct TCodeText {
 };
 
 // Texts that take an extra text (a file name, a reason) end with ": ".
-constexpr std::array<TCodeText, 17> CodeTexts{{
+constexpr std::array<TCodeText, 18> CodeTexts{{
     {zaeFatalEngine, "Závažná chyba knihovny zip engine: "},
     {zaeNoArchiveName, "Není zadán název archivu."},
     {zaeReadDirectory, "Chyba při čtení adresáře archivu: "},
@@ -32,6 +32,7 @@ constexpr std::array<TCodeText, 17> CodeTexts{{
     {zaeArchiveUnreadable, "Archiv nelze přečíst: "},
     {zaeNothingToAdd, "Nejsou zadány žádné soubory k přidání."},
     {zaeNoPassword, "Šifrování bez hesla není v bezobslužném režimu možné."},
+    {zaeNoEncryption, "Šifrování archivů není v tomto sestavení k dispozici."},
     {zaeSpanUpdate, "Rozdělení na disky nelze spojit s obnovou ani aktualizací."},
     {zaeNoDestination, "Složka archivu neexistuje: "},
     {zaeLoadFailed, "Knihovnu zip engine nelze načíst: "},

@@ -27,6 +27,8 @@ enum : int32_t {
     zaeNothingToAdd = 10301,
     zaeNoPassword = 10302,
     zaeSpanUpdate = 10303,
+    // Our own: encryption asked of a build without it (the Windows build).
+    zaeNoEncryption = 10309,
     zaeNoDestination = 10308,
     zaeLoadFailed = 10650,
     zaeBadVersion = 10651,

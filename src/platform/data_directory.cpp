@@ -16,6 +16,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/posix_internal.hpp"
 #endif
 
 namespace sejfko {
@@ -24,7 +26,7 @@ namespace {
 
 constexpr const char* LockFileName = "sejfko.lock";
 
-std::string HomeDirectory() {
+[[maybe_unused]] std::string HomeDirectory() {
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] != '\0') {
         return home;
@@ -58,9 +60,9 @@ std::string HolderProcessId(int handle) {
 
 std::string ExecutableDirectory() {
 #ifdef _WIN32
-    char buffer[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    std::string path(buffer, length);
+    wchar_t buffer[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, sizeof buffer / sizeof buffer[0]);
+    const std::string path = win32::Narrow(std::wstring(buffer, length));
     const std::size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 #else
@@ -114,7 +116,7 @@ std::string DefaultLocalTemporaryDirectory(const std::string& dataDirectory) {
 }
 
 std::string ResolveDataPath(const std::string& dataDirectory, const std::string& path) {
-    if (path.empty() || path.front() == PathDelimiter) {
+    if (path.empty() || IsAbsolutePath(path)) {
         return path;
     }
 #ifdef _WIN32

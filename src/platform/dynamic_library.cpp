@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/win32/posix_internal.hpp"
 #else
 #include <dlfcn.h>
 #endif
@@ -18,7 +20,7 @@ bool TDynamicLibrary::Open(const std::string& path) {
     Close();
     // A missing or damaged library must come back as an error, never as a system dialog.
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryA(path.c_str());
+    HMODULE module = LoadLibraryW(win32::Widen(path).c_str());
     const DWORD error = GetLastError();
     SetErrorMode(previous);
     if (module == nullptr) {

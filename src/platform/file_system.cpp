@@ -237,21 +237,21 @@ bool ReadSymlink(const std::string& path, std::string& target, int* error) {
 }
 
 std::string IncludeTrailingPathDelimiter(const std::string& path) {
-    if (!path.empty() && path.back() == PathDelimiter) {
+    if (!path.empty() && IsPathDelimiter(path.back())) {
         return path;
     }
     return path + PathDelimiter;
 }
 
 std::string ExcludeTrailingPathDelimiter(const std::string& path) {
-    if (path.size() > 1 && path.back() == PathDelimiter) {
+    if (path.size() > 1 && IsPathDelimiter(path.back())) {
         return path.substr(0, path.size() - 1);
     }
     return path;
 }
 
 std::string ExtractFileDir(const std::string& path) {
-    const std::size_t slash = path.rfind(PathDelimiter);
+    const std::size_t slash = path.find_last_of(PathDelimiters);
     if (slash == std::string::npos) {
         return {};
     }
@@ -262,7 +262,7 @@ std::string ExtractFileDir(const std::string& path) {
 }
 
 std::string ExtractFileName(const std::string& path) {
-    const std::size_t slash = path.rfind(PathDelimiter);
+    const std::size_t slash = path.find_last_of(PathDelimiters);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

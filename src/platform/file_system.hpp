@@ -9,7 +9,39 @@
 
 namespace sejfko {
 
+#ifdef _WIN32
+constexpr char PathDelimiter = '\\';
+// Both separate on Windows; "/" is the form inside archives.
+constexpr const char* PathDelimiters = "\\/";
+#else
 constexpr char PathDelimiter = '/';
+constexpr const char* PathDelimiters = "/";
+#endif
+
+constexpr bool IsPathDelimiter(char c) {
+    return c == PathDelimiter || c == '/';
+}
+
+// A path that names the same file whatever the current directory ("/x"; "C:\\x" or "\\\\srv\\x"
+// on Windows).
+inline bool IsAbsolutePath(const std::string& path) {
+#ifdef _WIN32
+    if (path.size() >= 3 && path[1] == ':' && IsPathDelimiter(path[2])) {
+        return true;
+    }
+#endif
+    return !path.empty() && IsPathDelimiter(path.front());
+}
+
+// `path` with "/" for every separator: what the engine's walk and the archive's names use.
+inline std::string PortableSeparators(std::string path) {
+    for (char& c : path) {
+        if (IsPathDelimiter(c)) {
+            c = '/';
+        }
+    }
+    return path;
+}
 
 enum class TEntryKind { Missing, Regular, Directory, Symlink, Other };
 

@@ -1,8 +1,10 @@
 #include "platform/locale_format.hpp"
 
+#ifndef _WIN32
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#endif
 
 #include <charconv>
 #include <cstdlib>
@@ -16,6 +18,7 @@ constexpr std::array<const char*, 12> EnglishMonths = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
+#ifndef _WIN32
 // Owns a locale object of newlocale; empty when the name is unknown on this system.
 class TLocaleHandle {
 public:
@@ -36,6 +39,8 @@ private:
     locale_t FLocale;
 };
 
+#endif
+
 std::string FirstSetVariable(std::initializer_list<const char*> names) {
     for (const char* name : names) {
         const char* value = std::getenv(name);
@@ -46,6 +51,7 @@ std::string FirstSetVariable(std::initializer_list<const char*> names) {
     return "C";
 }
 
+#ifndef _WIN32
 bool IsAscii(const char* text) {
     for (; *text != '\0'; ++text) {
         if (static_cast<unsigned char>(*text) >= 0x80) {
@@ -104,6 +110,8 @@ char ReadDecimalSeparator(const std::string& name) {
     return *radix;
 }
 
+#endif
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -152,6 +160,7 @@ TLocaleFormat::TLocaleFormat() {
     }
 }
 
+#ifndef _WIN32
 TLocaleFormat TLocaleFormat::FromName(const std::string& numericLocale,
                                       const std::string& timeLocale) {
     TLocaleFormat format;
@@ -175,7 +184,16 @@ TLocaleFormat TLocaleFormat::FromName(const std::string& numericLocale,
     return format;
 }
 
+#endif
+
 TLocaleFormat TLocaleFormat::FromEnvironment() {
+#ifdef _WIN32
+    // Windows names the user's locale itself; the variables still win when set (tests).
+    if (std::getenv("LC_ALL") == nullptr && std::getenv("LC_NUMERIC") == nullptr &&
+        std::getenv("LC_TIME") == nullptr && std::getenv("LANG") == nullptr) {
+        return FromName("", "");
+    }
+#endif
     return FromName(FirstSetVariable({"LC_ALL", "LC_NUMERIC", "LANG"}),
                     FirstSetVariable({"LC_ALL", "LC_TIME", "LANG"}));
 }

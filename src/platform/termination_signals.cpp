@@ -37,6 +37,12 @@ extern "C" void OnTerminationSignal(int signal) {
 }  // namespace
 #endif
 
+#ifdef _WIN32
+namespace {
+std::atomic<void*> ConsoleWatcher{nullptr};
+}  // namespace
+#endif
+
 struct TTerminationWatcher::TImpl {
     std::function<void()> OnRequest;
     std::mutex Mutex;
@@ -66,7 +72,15 @@ struct TTerminationWatcher::TImpl {
         }
     }
 
-#ifndef _WIN32
+#ifdef _WIN32
+    static BOOL WINAPI OnConsoleControl(DWORD type) {
+        if (auto* impl = static_cast<TImpl*>(ConsoleWatcher.load())) {
+            impl->Notify(type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT);
+            return TRUE;
+        }
+        return FALSE;
+    }
+#else
     void Run() {
         pollfd fds[2] = {{SignalPipe[0], POLLIN, 0}, {StopPipe[0], POLLIN, 0}};
         for (;;) {
@@ -91,25 +105,12 @@ struct TTerminationWatcher::TImpl {
 #endif
 };
 
-#ifdef _WIN32
-namespace {
-std::atomic<TTerminationWatcher::TImpl*> ConsoleWatcher{nullptr};
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (auto* impl = ConsoleWatcher.load()) {
-        impl->Notify(type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT);
-        return TRUE;
-    }
-    return FALSE;
-}
-}  // namespace
-#endif
-
 TTerminationWatcher::TTerminationWatcher(std::function<void()> onRequest)
     : FImpl(std::make_unique<TImpl>()) {
     FImpl->OnRequest = std::move(onRequest);
 #ifdef _WIN32
     ConsoleWatcher.store(FImpl.get());
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    SetConsoleCtrlHandler(TImpl::OnConsoleControl, TRUE);
 #else
     if (::pipe2(FImpl->SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0 ||
         ::pipe2(FImpl->StopPipe, O_CLOEXEC) != 0) {
@@ -128,7 +129,7 @@ TTerminationWatcher::TTerminationWatcher(std::function<void()> onRequest)
 
 TTerminationWatcher::~TTerminationWatcher() {
 #ifdef _WIN32
-    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    SetConsoleCtrlHandler(TImpl::OnConsoleControl, FALSE);
     ConsoleWatcher.store(nullptr);
 #else
     ::sigaction(SIGINT, &FImpl->OldInt, nullptr);

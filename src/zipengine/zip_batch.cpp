@@ -12,6 +12,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/file_system.hpp"
 #include "zipengine/deflate_chunk.hpp"
 #include "zipengine/entry_sealer.hpp"
 
@@ -128,7 +129,7 @@ TWalkOptions TZipBatch::WalkOptions() const {
     }
     for (int32_t i = 0; i < FCommand.ExcludeCount; ++i) {
         if (FCommand.Excludes[i] != nullptr) {
-            options.Excludes.emplace_back(FCommand.Excludes[i]);
+            options.Excludes.emplace_back(PortableSeparators(FCommand.Excludes[i]));
         }
     }
     return options;
@@ -144,7 +145,11 @@ bool TZipBatch::WalkSpecs(TFileWalker& walker) {
                 Notify(zacMessage, zecBadCommand, 0, error.what());
                 return false;
             }
-            walker.AddSpec(spec.Spec, spec.Recurse != 0, spec.RootDir, spec.Literal != 0,
+            // The walk and the stored names separate with "/" (Windows takes it too).
+            const std::string rootDir =
+                spec.RootDir != nullptr ? PortableSeparators(spec.RootDir) : "";
+            walker.AddSpec(PortableSeparators(spec.Spec), spec.Recurse != 0,
+                           spec.RootDir != nullptr ? rootDir.c_str() : nullptr, spec.Literal != 0,
                            spec.AsLink != 0);
         }
     }

@@ -1,0 +1,3 @@
+#pragma once
+#include_next <sys/types.h>
+#include "../posix_types.h"
