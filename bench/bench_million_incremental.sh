@@ -48,23 +48,24 @@ c config "Backup kind" 1
 # Weekly kind with the complete day set to tomorrow: every run today after the first is incremental.
 c config "Completely week backup day" $(( $(date +%u) % 7 + 1 ))
 
-# measure COMMAND...: prints "wall_s peak_kib" of the whole process; exits when it fails.
+# measure COMMAND...: prints "wall_s cpu_s peak_kib" of the whole process; exits when it fails.
 measure() {
     local out=$work/time.out
-    /usr/bin/time -f '%e %M' -o "$out" "$@" > /dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    tail -n 1 "$out"
+    /usr/bin/time -f '%e %U %S %M' -o "$out" "$@" > /dev/null 2>&1 ||
+        { echo "failed: $*" >&2; exit 1; }
+    tail -n 1 "$out" | awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }'
 }
-# best_of N COMMAND...: the least wall time and the largest peak of N runs, each after `prepare`.
+# best_of N COMMAND...: the least wall and CPU time and the largest peak of N runs, each after
+# `prepare`.
 best_of() {
-    local n=$1 best="" peak=0 result
+    local n=$1 results=""
     shift
     for ((i = 0; i < n; ++i)); do
         prepare
-        result=$(measure "$@")
-        best=$(awk -v a="$best" -v b="${result% *}" 'BEGIN { if (a == "" || b < a) a = b; print a }')
-        (( ${result#* } > peak )) && peak=${result#* }
+        results+="$(measure "$@")"$'\n'
     done
-    echo "$best $peak"
+    awk 'NF == 3 { if (w == "" || $1 < w) w = $1; if (c == "" || $2 < c) c = $2; if ($3 > m) m = $3 }
+         END { print w, c, m }' <<< "$results"
 }
 
 prepare() { :; }
@@ -91,10 +92,12 @@ state_records=$(($(wc -l < "$work/config.base/IncSelect.ini") / 3))
 echo
 echo "tree: $files files, state: $state_records records, $(nproc) cores," \
     "load $(cut -d ' ' -f 1-3 /proc/loadavg)"
-printf '%-40s %9s %9s %9s\n' "run" "wall s" "to find" "peak MiB"
+printf '%-40s %8s %8s %8s %8s %9s\n' "run" "wall s" "to find" "CPU s" "to find" "peak MiB"
 report() {
-    awk -v name="$1" -v f="${find_result% *}" -v t="${2% *}" -v m="${2#* }" \
-        'BEGIN { printf "%-40s %9.2f %9.3f %9.1f\n", name, t, t / f, m / 1024 }'
+    awk -v name="$1" -v find="$find_result" -v run="$2" 'BEGIN {
+        split(find, f, " "); split(run, r, " ")
+        printf "%-40s %8.2f %8.3f %8.2f %8.3f %9.1f\n", name, r[1], r[1] / f[1], r[2],
+            r[2] / f[2], r[3] / 1024 }'
 }
 report "find -printf (best of $runs)" "$find_result"
 report "first run (complete)" "$first_result"
