@@ -86,8 +86,11 @@ bool LoadPreviousState(TFileList& state, const std::string& path) {
 std::vector<TArchiveItem> ChangedItems(const TExpandedFileList& files) {
     std::vector<TArchiveItem> items;
     items.reserve(files.size());
-    for (const TExpandedFile& file : files) {
-        items.push_back(TArchiveItem{file.Name, true, IsUpdateBatchPath(file.Name), file.Link});
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const TScannedFile file = files.At(i);
+        std::string name(file.Name);
+        const bool batch = IsUpdateBatchPath(name);
+        items.push_back(TArchiveItem{std::move(name), true, batch, file.Link});
     }
     return items;
 }
@@ -210,20 +213,33 @@ void TBackupThread::RunBackupSteps(TRunClosing& closing) {
         // A later switch to an incremental kind must start from a complete backup.
         DeleteFile(IncSelectPath);
     } else if (incrementalKind) {
-        TExpandedFileList expanded;
-        ExpandSelection(expanded, includeList, query);
-        AddTreeLinks(expanded, treeLinks);
-        if (Terminated()) {
-            return;
-        }
+        // The scan feeds the comparison (or the new state) file by file: nothing of the tree is
+        // held but the states and what goes into the archive.
         TFileList oldState;
-        if (LoadPreviousState(oldState, IncSelectPath) && IsIncrementalRun(previousLastRun)) {
+        const bool incremental =
+            IsIncrementalRun(previousLastRun) && LoadPreviousState(oldState, IncSelectPath);
+        if (incremental) {
             closing.BatchMayExist = true;
-            SelectChangedFiles(oldState, expanded, newState, query, &previousOfChanged);
-            fileList = ChangedItems(expanded);
+            TChangeSelector selector(oldState, newState, &previousOfChanged);
+            const TScanSink offer = [&](const TScannedFile& file) { selector.Offer(file, query); };
+            ScanSelection(includeList, query, offer);
+            ScanTreeLinks(treeLinks, offer);
+            if (Terminated()) {
+                return;
+            }
+            selector.Finish();
+            fileList = ChangedItems(selector.Changed());
             complete = false;
         } else {
-            BuildFileState(newState, expanded, query);
+            oldState.Clear();
+            newState.Clear();
+            ScanSelection(includeList, query,
+                          [&](const TScannedFile& file) { AddFileState(newState, file, query); });
+            ScanTreeLinks(treeLinks,
+                          [&](const TScannedFile& file) { AddFileState(newState, file, query); });
+            if (Terminated()) {
+                return;
+            }
             fileList = SelectionItems(includeList, treeLinks);
             complete = true;
         }

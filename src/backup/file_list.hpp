@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/exceptions.hpp"
 
@@ -31,11 +32,14 @@ public:
     TFileList(const TFileList&) = delete;
     TFileList& operator=(const TFileList&) = delete;
 
-    int Add(const std::string& name, int32_t stamp, uint32_t crc);
+    int Add(std::string_view name, int32_t stamp, uint32_t crc);
     // Copies the record at `index`; EFileListRangeError outside 0..Count()-1.
     void GetItem(int index, TFileItem& item) const;
     // The first record whose name equals `name` byte for byte, or -1.
-    int IndexOf(const std::string& name) const;
+    int IndexOf(std::string_view name) const;
+    // Deletes the first record named `name` and gives its stamp and CRC; false when there is
+    // none. What IndexOf, GetItem and Delete do together, with one lookup.
+    bool TakeFirst(std::string_view name, int32_t& stamp, uint32_t& crc);
     int Count() const;
     // EListError ("List index out of bounds (%d)") outside 0..Count()-1.
     void Delete(int index);

@@ -90,7 +90,8 @@ public:
 
 private:
     void EndLine() {
-        FGroup[FInGroup++] = std::move(FLine);
+        // Swapped, not moved: every buffer keeps its capacity, so lines cost no allocation.
+        FGroup[FInGroup++].swap(FLine);
         FLine.clear();
         FLineOpen = false;
         ++FLineCount;
@@ -112,7 +113,7 @@ private:
         if (!ParseInt64(FGroup[1], stamp) || stamp < INT32_MIN || stamp > INT32_MAX) {
             throw EConvertError(NotAnInteger(FGroup[1]));
         }
-        FSink(std::move(FGroup[0]), static_cast<int32_t>(stamp), static_cast<uint32_t>(crc));
+        FSink(FGroup[0], static_cast<int32_t>(stamp), static_cast<uint32_t>(crc));
     }
 
     const TFileListRecordSink& FSink;

@@ -18,7 +18,8 @@ std::string ListIndexMessage(long long index);
 // out of the state and count as new on the next run.
 bool FormatFileListRecord(const TFileItem& item, std::string& record);
 
-using TFileListRecordSink = std::function<void(std::string name, int32_t stamp, uint32_t crc)>;
+using TFileListRecordSink =
+    std::function<void(const std::string& name, int32_t stamp, uint32_t crc)>;
 
 // Streams the records of `fileName` to `sink` in file order. False when the file does not
 // exist. Lines end at CR LF, CR or LF; a last line without an end counts. For each record the

@@ -7,9 +7,11 @@ namespace sejfko {
 
 namespace {
 
+// The walk builds every name in one buffer: a directory's path stays in it while its entries
+// are appended and cut off again, so a file costs no allocation of its own.
 class TExpander {
 public:
-    TExpander(TExpandedFileList& dest, const TQueryAbort& query) : FDest(dest), FQuery(query) {}
+    TExpander(const TScanSink& sink, const TQueryAbort& query) : FSink(sink), FQuery(query) {}
 
     bool Aborted() const { return FAborted; }
 
@@ -20,9 +22,10 @@ public:
         // A symlink named in the selection is what the user chose: follow it.
         const TFileStatus status = GetFileStatus(path, true);
         if (status.Kind == TEntryKind::Directory) {
-            AddDirectory(path);
+            FPath = path;
+            AddDirectory();
         } else if (status.Kind == TEntryKind::Regular) {
-            Append(path, status.ModifiedSeconds, status.Size);
+            Emit(path, status.ModifiedSeconds, status.Size);
         }
     }
 
@@ -34,43 +37,51 @@ private:
         return FAborted;
     }
 
-    void AddDirectory(const std::string& path) {
+    // Walks the directory FPath names; FPath is as it was afterwards.
+    void AddDirectory() {
         std::vector<TDirectoryEntry> entries;
-        if (!ListDirectory(path, entries)) {
+        if (!ListDirectory(FPath, entries)) {
             return;
         }
-        const std::string prefix = IncludeTrailingPathDelimiter(path);
+        const std::size_t length = FPath.size();
+        if (FPath.empty() || FPath.back() != PathDelimiter) {
+            FPath += PathDelimiter;
+        }
+        const std::size_t base = FPath.size();
         for (const TDirectoryEntry& entry : entries) {
             // Asked for every entry, so a stop request ends even a huge flat directory promptly.
             if (AskAbort()) {
-                return;
+                break;
             }
+            FPath.resize(base);
+            FPath += entry.Name;
             if (entry.Kind == TEntryKind::Directory) {
-                AddDirectory(prefix + entry.Name);
+                AddDirectory();
             } else if (entry.Kind == TEntryKind::Regular) {
-                Append(prefix + entry.Name, entry.ModifiedSeconds, entry.Size);
+                Emit(FPath, entry.ModifiedSeconds, entry.Size);
             } else if (entry.Kind == TEntryKind::Symlink) {
                 // Kept as a link, never entered: no loops, nothing from outside the tree.
-                Append(prefix + entry.Name, entry.LinkModifiedSeconds, entry.LinkSize, true);
+                Emit(FPath, entry.LinkModifiedSeconds, entry.LinkSize, true);
             }
         }
+        FPath.resize(length);
     }
 
-    void Append(std::string name, std::time_t modified, int64_t size, bool link = false) {
-        FDest.push_back(TExpandedFile{std::move(name), UnixTimeToFileDate(modified), size, link});
+    void Emit(std::string_view name, std::time_t modified, int64_t size, bool link = false) {
+        FSink(TScannedFile{name, UnixTimeToFileDate(modified), size, link});
     }
 
-    TExpandedFileList& FDest;
+    const TScanSink& FSink;
     const TQueryAbort& FQuery;
+    std::string FPath;
     bool FAborted = false;
 };
 
 }  // namespace
 
-bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& src,
-                     const TQueryAbort& query) {
-    dest.clear();
-    TExpander expander(dest, query);
+bool ScanSelection(const std::vector<std::string>& src, const TQueryAbort& query,
+                   const TScanSink& sink) {
+    TExpander expander(sink, query);
     for (const std::string& entry : src) {
         expander.AddEntry(entry);
         if (expander.Aborted()) {
@@ -80,14 +91,24 @@ bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& sr
     return true;
 }
 
-void AddTreeLinks(TExpandedFileList& dest, const std::vector<std::string>& links) {
+bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& src,
+                     const TQueryAbort& query) {
+    dest.clear();
+    return ScanSelection(src, query, [&dest](const TScannedFile& file) { dest.push_back(file); });
+}
+
+void ScanTreeLinks(const std::vector<std::string>& links, const TScanSink& sink) {
     for (const std::string& link : links) {
         const TFileStatus status = GetFileStatus(link, false);
         if (status.Kind == TEntryKind::Symlink || status.Kind == TEntryKind::Regular) {
-            dest.push_back(TExpandedFile{link, UnixTimeToFileDate(status.ModifiedSeconds),
-                                         status.Size, status.Kind == TEntryKind::Symlink});
+            sink(TScannedFile{link, UnixTimeToFileDate(status.ModifiedSeconds), status.Size,
+                              status.Kind == TEntryKind::Symlink});
         }
     }
+}
+
+void AddTreeLinks(TExpandedFileList& dest, const std::vector<std::string>& links) {
+    ScanTreeLinks(links, [&dest](const TScannedFile& file) { dest.push_back(file); });
 }
 
 }  // namespace sejfko

@@ -11,18 +11,12 @@
 #include <vector>
 
 #include "archive/crc32.hpp"
+#include "backup/expanded_file_list.hpp"
 
 namespace sejfko {
 
-struct TExpandedFile {
-    std::string Name;   // full path
-    int32_t Stamp = 0;  // last-write time, local, MS-DOS packed
-    int64_t Size = 0;   // bytes, at the time of the scan
-    // A symlink met in a tree: Stamp and Size are the link's own (lstat), its content is its
-    // target text.
-    bool Link = false;
-};
-using TExpandedFileList = std::vector<TExpandedFile>;
+// Receives the files of a scan one by one, in order; the name is valid during the call only.
+using TScanSink = std::function<void(const TScannedFile& file)>;
 
 // Cancellation callback: sets Abort to stop a long operation (called once per entry).
 using TQueryAbort = std::function<void(bool& Abort)>;
@@ -34,11 +28,16 @@ using TQueryAbort = std::function<void(bool& Abort)>;
 // True when not cancelled.
 bool ExpandSelection(TExpandedFileList& dest, const std::vector<std::string>& src,
                      const TQueryAbort& query);
+// The same files handed to `sink` as the walk meets them, so that nothing of the tree is held.
+bool ScanSelection(const std::vector<std::string>& src, const TQueryAbort& query,
+                   const TScanSink& sink);
 
 // Appends each of `links` (symlinks met below a selection entry by the exclusions, see
 // ApplyExclusions) that is still a link as a Link entry; one that became a regular file since is
 // appended as a file, anything else is left out.
 void AddTreeLinks(TExpandedFileList& dest, const std::vector<std::string>& links);
+// The same entries handed to `sink`.
+void ScanTreeLinks(const std::vector<std::string>& links, const TScanSink& sink);
 
 // The checksum the incremental state keeps for a link: CRC-32 of its target text with all bits
 // inverted, so that a file whose content equals that text never passes for the link (or the

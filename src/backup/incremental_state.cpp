@@ -1,6 +1,7 @@
 // The old state is consumed record by record: each file found in it is deleted from it, so
 // what is left at the end are the files that are no longer selected. TFileList's name index
-// makes each lookup and deletion cheap, so a run stays linear in the number of files.
+// makes each lookup and deletion cheap, so a run stays linear in the number of files; its name
+// chunks are freed as they empty, so the old state shrinks while the new one grows.
 
 #include "backup/incremental_state.hpp"
 
@@ -17,22 +18,23 @@ namespace {
 
 // The state and the deletion list are line-based: such a name would tear a record apart. Its
 // file is archived by every run instead.
-bool FitsOnOneLine(const std::string& name) {
-    return name.find_first_of("\r\n") == std::string::npos;
+bool FitsOnOneLine(std::string_view name) {
+    return name.find_first_of("\r\n") == std::string_view::npos;
 }
 
 // A link's record holds the checksum of its target text; it is never followed.
-void EntryChecksum(const TExpandedFile& file, uint32_t& crc, uint16_t& error,
+void EntryChecksum(const TScannedFile& file, uint32_t& crc, uint16_t& error,
                    const TQueryAbort& query) {
+    const std::string name(file.Name);
     if (file.Link) {
-        LinkCrc32(file.Name, crc, error);
+        LinkCrc32(name, crc, error);
     } else {
-        FileCrc32(file.Name, crc, error, query);
+        FileCrc32(name, crc, error, query);
     }
 }
 
-bool Vanished(const TExpandedFile& file) {
-    return GetFileStatus(file.Name, !file.Link).Gone();
+bool Vanished(const TScannedFile& file) {
+    return GetFileStatus(std::string(file.Name), !file.Link).Gone();
 }
 
 bool AskAbort(const TQueryAbort& query) {
@@ -45,110 +47,125 @@ bool AskAbort(const TQueryAbort& query) {
 
 }  // namespace
 
+TChangeSelector::TChangeSelector(TFileList& oldState, TFileList& newState, TFileList* previous)
+    : FOld(oldState), FNew(newState), FPrevious(previous) {
+    FNew.Clear();
+    if (FPrevious != nullptr) {
+        FPrevious->Clear();
+    }
+}
+
+void TChangeSelector::Offer(const TScannedFile& file, const TQueryAbort& query) {
+    if (!FitsOnOneLine(file.Name)) {
+        FChanged.push_back(file);
+        return;
+    }
+    uint32_t crc = 0;
+    uint16_t error = 0;
+    int32_t storedStamp = 0;
+    uint32_t storedCrc = 0;
+    if (!FOld.TakeFirst(file.Name, storedStamp, storedCrc)) {
+        EntryChecksum(file, crc, error, query);
+        if (error == 0) {
+            FNew.Add(file.Name, file.Stamp, crc);
+        } else if (Vanished(file)) {
+            return;  // gone again before anything was stored of it
+        }
+        FChanged.push_back(file);
+        return;
+    }
+    // The stored record's name is the file's, byte for byte.
+    if (storedStamp == file.Stamp) {
+        FNew.Add(file.Name, storedStamp, storedCrc);
+        return;
+    }
+    EntryChecksum(file, crc, error, query);
+    if (error != 0) {
+        if (Vanished(file)) {
+            // Deleted since the scan: forgetting it would bring the stored version back on a
+            // restore.
+            FVanished.emplace_back(file.Name);
+            return;
+        }
+        // Unreadable now: archived if the job can; the stored record stays until a run can
+        // read it again, so nothing counts as saved that is not in an archive.
+        FNew.Add(file.Name, storedStamp, storedCrc);
+        if (FPrevious != nullptr) {
+            FPrevious->Add(file.Name, storedStamp, storedCrc);
+        }
+        FChanged.push_back(file);
+    } else if (crc == storedCrc) {
+        // Only touched: the old stamp stays, so the next run checks the content again.
+        FNew.Add(file.Name, storedStamp, storedCrc);
+    } else {
+        FNew.Add(file.Name, file.Stamp, crc);
+        if (FPrevious != nullptr) {
+            FPrevious->Add(file.Name, storedStamp, storedCrc);
+        }
+        FChanged.push_back(file);
+    }
+}
+
+bool TChangeSelector::Finish() {
+    if (FOld.Count() == 0 && FVanished.empty()) {
+        return false;
+    }
+    TUpdateBatchWriter writer;
+    TFileItem item;
+    for (int i = 0; i < FOld.Count(); ++i) {
+        FOld.GetItem(i, item);
+        writer.Add(item.Name);
+    }
+    for (const std::string& name : FVanished) {
+        writer.Add(name);
+    }
+    writer.Commit();
+    const std::string batch = UpdateBatchPath();
+    const TFileStatus status = GetFileStatus(batch);
+    FChanged.push_back(
+        TScannedFile{batch, UnixTimeToFileDate(status.ModifiedSeconds), status.Size, false});
+    return true;
+}
+
 bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList& newState,
                         const TQueryAbort& query, TFileList* previous) {
-    newState.Clear();
-    if (previous != nullptr) {
-        previous->Clear();
-    }
-    TExpandedFileList changed;
-    std::vector<std::string> vanished;  // stored files gone since the scan
-    std::size_t next = 0;
-    for (; next < files.size(); ++next) {
+    TChangeSelector selector(oldState, newState, previous);
+    for (std::size_t next = 0; next < files.size(); ++next) {
         if (AskAbort(query)) {
             // What is not yet compared stays for the caller, who abandons the run.
-            files.erase(files.begin(), files.begin() + static_cast<std::ptrdiff_t>(next));
+            TExpandedFileList rest;
+            for (; next < files.size(); ++next) {
+                rest.push_back(files.At(next));
+            }
+            files = std::move(rest);
             return false;
         }
-        TExpandedFile& file = files[next];
-        if (!FitsOnOneLine(file.Name)) {
-            changed.push_back(std::move(file));
-            continue;
-        }
-        uint32_t crc = 0;
-        uint16_t error = 0;
-        const int index = oldState.IndexOf(file.Name);
-        if (index < 0) {
-            EntryChecksum(file, crc, error, query);
-            if (error == 0) {
-                newState.Add(file.Name, file.Stamp, crc);
-            } else if (Vanished(file)) {
-                continue;  // gone again before anything was stored of it
-            }
-            changed.push_back(std::move(file));
-            continue;
-        }
-        TFileItem stored;
-        oldState.GetItem(index, stored);
-        oldState.Delete(index);
-        if (stored.Stamp == file.Stamp) {
-            newState.Add(stored.Name, stored.Stamp, stored.Crc);
-            continue;
-        }
-        EntryChecksum(file, crc, error, query);
-        if (error != 0) {
-            if (Vanished(file)) {
-                // Deleted since the scan: forgetting it would bring the stored version back
-                // on a restore.
-                vanished.push_back(std::move(stored.Name));
-                continue;
-            }
-            // Unreadable now: archived if the job can; the stored record stays until a run
-            // can read it again, so nothing counts as saved that is not in an archive.
-            newState.Add(stored.Name, stored.Stamp, stored.Crc);
-            if (previous != nullptr) {
-                previous->Add(stored.Name, stored.Stamp, stored.Crc);
-            }
-            changed.push_back(std::move(file));
-        } else if (crc == stored.Crc) {
-            // Only touched: the old stamp stays, so the next run checks the content again.
-            newState.Add(stored.Name, stored.Stamp, stored.Crc);
-        } else {
-            newState.Add(file.Name, file.Stamp, crc);
-            if (previous != nullptr) {
-                previous->Add(stored.Name, stored.Stamp, stored.Crc);
-            }
-            changed.push_back(std::move(file));
-        }
+        selector.Offer(files.At(next), query);
     }
-
-    bool batchCreated = false;
-    if (oldState.Count() > 0 || !vanished.empty()) {
-        TUpdateBatchWriter writer;
-        TFileItem item;
-        for (int i = 0; i < oldState.Count(); ++i) {
-            oldState.GetItem(i, item);
-            writer.Add(item.Name);
-        }
-        for (const std::string& name : vanished) {
-            writer.Add(name);
-        }
-        writer.Commit();
-        const std::string batch = UpdateBatchPath();
-        const TFileStatus status = GetFileStatus(batch);
-        changed.push_back(
-            TExpandedFile{batch, UnixTimeToFileDate(status.ModifiedSeconds), status.Size});
-        batchCreated = true;
-    }
-    files = std::move(changed);
+    const bool batchCreated = selector.Finish();
+    files = std::move(selector.Changed());
     return batchCreated;
+}
+
+void AddFileState(TFileList& newState, const TScannedFile& file, const TQueryAbort& query) {
+    if (!FitsOnOneLine(file.Name)) {
+        return;
+    }
+    uint32_t crc = 0;
+    uint16_t error = 0;
+    EntryChecksum(file, crc, error, query);
+    if (error == 0) {
+        newState.Add(file.Name, file.Stamp, crc);
+    }
 }
 
 void BuildFileState(TFileList& newState, const TExpandedFileList& files, const TQueryAbort& query) {
     newState.Clear();
-    for (const TExpandedFile& file : files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
         if (AskAbort(query)) {
             return;
         }
-        if (!FitsOnOneLine(file.Name)) {
-            continue;
-        }
-        uint32_t crc = 0;
-        uint16_t error = 0;
-        EntryChecksum(file, crc, error, query);
-        if (error == 0) {
-            newState.Add(file.Name, file.Stamp, crc);
-        }
+        AddFileState(newState, files.At(i), query);
     }
 }
 

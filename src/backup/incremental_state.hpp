@@ -2,6 +2,9 @@
 // The incremental state: which files of the selection changed since the last saved state, and
 // the state to save after a run. Names holding CR or LF are archived but never enter the state.
 
+#include <string>
+#include <vector>
+
 #include "backup/file_list.hpp"
 #include "backup/file_scan.hpp"
 
@@ -21,7 +24,33 @@ namespace sejfko {
 bool SelectChangedFiles(TFileList& oldState, TExpandedFileList& files, TFileList& newState,
                         const TQueryAbort& query, TFileList* previous = nullptr);
 
+// SelectChangedFiles fed by a scan file by file (see ScanSelection), so that the expanded
+// selection is never held: Offer each file in order, then Finish once the scan is complete.
+class TChangeSelector {
+public:
+    // Clears `newState` and `previous`; all three must outlive the selector.
+    TChangeSelector(TFileList& oldState, TFileList& newState, TFileList* previous);
+    TChangeSelector(const TChangeSelector&) = delete;
+    TChangeSelector& operator=(const TChangeSelector&) = delete;
+
+    // `query` is asked while a file is read for its checksum.
+    void Offer(const TScannedFile& file, const TQueryAbort& query);
+    // Writes the deletion list when there is one (true then) and appends it to Changed().
+    bool Finish();
+    // What the incremental archive must hold, in order.
+    TExpandedFileList& Changed() { return FChanged; }
+
+private:
+    TFileList& FOld;
+    TFileList& FNew;
+    TFileList* FPrevious;
+    TExpandedFileList FChanged;
+    std::vector<std::string> FVanished;  // stored files gone since the scan
+};
+
 // Records every readable file of `files` with its stamp and checksum, in order, until cancelled.
 void BuildFileState(TFileList& newState, const TExpandedFileList& files, const TQueryAbort& query);
+// What BuildFileState records of one file, for a state fed by a scan (`newState` cleared first).
+void AddFileState(TFileList& newState, const TScannedFile& file, const TQueryAbort& query);
 
 }  // namespace sejfko
