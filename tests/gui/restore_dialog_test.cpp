@@ -239,6 +239,9 @@ TEST_F(RestoreDialogTest, CancelInTheMiddleOfAFileLeavesNoPartOfIt) {
         std::lock_guard guard(lock);
         return entered;
     }));
+    // Files are written on several threads and put in place in archive order: the small one
+    // is in place before the cancel once its worker is done, whatever the big one waits for.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FileExists(Restored(target) + "/a.txt"); }));
     EXPECT_TRUE(Dialog->BtnCancel->isEnabled());
     Dialog->BtnCancel->click();
     {
