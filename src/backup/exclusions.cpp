@@ -14,8 +14,8 @@
 // would decide whether the directory is left out. What the user listed inside an excluded
 // directory stays, with everything the expansion makes of it, as it always did.
 
+#include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "backup/selection_file.hpp"
 #include "platform/file_system.hpp"
@@ -62,6 +62,7 @@ public:
         for (std::size_t i = 0; i < include.size(); ++i) {
             FOrigin.push_back(i);
         }
+        FIsLink.assign(include.size(), false);
     }
 
     // False when cancelled.
@@ -81,8 +82,7 @@ public:
                 }
             } else if (SameName(entry, exclusion)) {
                 Erase(i);
-            } else if (FLinks.count(entry) != 0 ||
-                       GetFileStatus(entry).Kind == TEntryKind::Regular) {
+            } else if (FIsLink[i] || GetFileStatus(entry).Kind == TEntryKind::Regular) {
                 // A file whose name begins the excluded path ("/a/notes" under the exclusion
                 // "/a/notes-old/") is no directory above it: dropping it would lose a file the
                 // user selected. A link the expansion met is never entered.
@@ -96,16 +96,16 @@ public:
 
     // Moves the links the expansion met out of the include list, in order, into `links`.
     void TakeLinks(TStringList* links) {
-        if (FLinks.empty()) {
+        if (std::find(FIsLink.begin(), FIsLink.end(), true) == FIsLink.end()) {
             return;
         }
         TStringList kept;
         kept.reserve(FInclude.size());
-        for (std::string& entry : FInclude) {
-            if (FLinks.count(entry) == 0) {
-                kept.push_back(std::move(entry));
+        for (std::size_t i = 0; i < FInclude.size(); ++i) {
+            if (!FIsLink[i]) {
+                kept.push_back(std::move(FInclude[i]));
             } else if (links != nullptr) {
-                links->push_back(std::move(entry));
+                links->push_back(std::move(FInclude[i]));
             }
         }
         FInclude = std::move(kept);
@@ -133,14 +133,14 @@ private:
                 if (entry.Kind == TEntryKind::Directory) {
                     child += PathDelimiter;
                 }
-                if (FCounts.try_emplace(NameKey(child), 1).second) {
-                    // A symlink met below an entry stays a link, as in the scan: it is marked,
-                    // since as an entry of the selection it would be followed.
-                    if (entry.Kind == TEntryKind::Symlink) {
-                        FLinks.insert(child);
-                    }
+                // A symlink met below an entry stays a link, as in the scan: it is marked, since
+                // as an entry of the selection it would be followed. A listed entry of the same
+                // name is that link followed, which does not stand for the link itself.
+                const bool link = entry.Kind == TEntryKind::Symlink;
+                if (FCounts.try_emplace(CountKey(child, link), 1).second) {
                     FInclude.push_back(std::move(child));
                     FOrigin.push_back(origin);
+                    FIsLink.push_back(link);
                 }
             }
         }
@@ -152,29 +152,39 @@ private:
             return;
         }
         FCounts.reserve(FInclude.size() * 2);
-        for (const std::string& name : FInclude) {
-            ++FCounts[NameKey(name)];
+        for (std::size_t i = 0; i < FInclude.size(); ++i) {
+            ++FCounts[CountKey(FInclude[i], FIsLink[i])];
         }
         FIndexed = true;
     }
 
     void Erase(std::size_t i) {
         if (FIndexed) {
-            const auto it = FCounts.find(NameKey(FInclude[i]));
+            const auto it = FCounts.find(CountKey(FInclude[i], FIsLink[i]));
             if (it != FCounts.end() && --it->second == 0) {
                 FCounts.erase(it);
             }
         }
         FInclude.erase(FInclude.begin() + static_cast<std::ptrdiff_t>(i));
         FOrigin.erase(FOrigin.begin() + static_cast<std::ptrdiff_t>(i));
+        FIsLink.erase(FIsLink.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+
+    // Names never hold a NUL: a link's key cannot meet an entry's.
+    static std::string CountKey(const std::string& name, bool link) {
+        std::string key = NameKey(name);
+        if (link) {
+            key += '\0';
+        }
+        return key;
     }
 
     TStringList& FInclude;
     const TQueryAbort& FQuery;
     std::unordered_map<std::string, int> FCounts;  // entries per name key, once needed
     const TStringList FSelected;                   // the entries as the user listed them
-    std::vector<std::size_t> FOrigin;        // per entry: the listed entry it was expanded from
-    std::unordered_set<std::string> FLinks;  // symlinks the expansion met
+    std::vector<std::size_t> FOrigin;  // per entry: the listed entry it was expanded from
+    std::vector<bool> FIsLink;         // per entry: a symlink the expansion met
     bool FIndexed = false;
 };
 
