@@ -59,7 +59,19 @@ struct TAddOutcome {
     std::vector<std::string> Skipped;
     uint64_t Files = 0;
     uint64_t BytesRead = 0;
+    std::string SpaceMessage;  // the selection needs more room than the temporary volume has
 };
+
+// The check of the room for the temporary archive, on the selection's total: the text that
+// refuses the run, or nothing.
+std::string TempSpaceShortfall(const std::string& tempName, uint64_t selectionSize) {
+    const int64_t tempFree = FreeSpace(ExtractFileDir(tempName));
+    if (tempFree >= 0 && static_cast<double>(selectionSize) / 2.0 > static_cast<double>(tempFree)) {
+        return TempSpaceMessage(VolumeLabel(tempName), static_cast<double>(selectionSize) / 2.0 -
+                                                           static_cast<double>(tempFree));
+    }
+    return {};
+}
 
 // The engine writes into the temporary file the job created, or leaves it empty when it wrote
 // nothing (it removes what it wrote when it fails).
@@ -83,6 +95,18 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
         };
         // The engine calls back now and then while it finds the files (before any percentage).
         zip.OnTick = [&progress](TZipArchiver* sender) { progress.ZipTotalProgress(sender, 0, 0); };
+        // The engine's first walk sums the selection before it writes anything: the room for
+        // the temporary archive is judged on that sum, which spares a walk of its own over a
+        // tree of millions of files. Throwing from the event stops the engine.
+        zip.OnProgress = [&outcome, &tempName](TZipArchiver*, TProgressType kind,
+                                               const std::string&, uint64_t size) {
+            if (kind == TotalSize2Process) {
+                outcome.SpaceMessage = TempSpaceShortfall(tempName, size);
+                if (!outcome.SpaceMessage.empty()) {
+                    throw std::runtime_error(outcome.SpaceMessage);
+                }
+            }
+        };
         zip.OnMessage = [&engineFailure](TZipArchiver*, int32_t errCode, const std::string& text) {
             const int32_t code = errCode & 0xFF;
             if (errCode != 0 && code != zecSkipped && engineFailure.empty()) {
@@ -119,7 +143,9 @@ TAddOutcome BuildArchive(const std::vector<TArchiveItem>& items, const std::stri
         outcome.Files = static_cast<uint64_t>(std::max(addedCount, 0));
         outcome.BytesRead = zip.TotalBytes();
         const int32_t errorCode = zip.ErrorCode();
-        if (progress.StopRequested()) {
+        if (!outcome.SpaceMessage.empty()) {
+            outcome.Failed = true;
+        } else if (progress.StopRequested()) {
             outcome.Failed = true;
             outcome.Reason = TerminateText;
         } else if (items.empty() || errorCode == zaeNothingToAdd || errorCode == zecNothingToDo) {
@@ -355,30 +381,6 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     cleanup.TempName = CreateLockedTempFile(tempDirectory, ".fbk", cleanup.TempHandle);
     const std::string& tempName = cleanup.TempName;
 
-    std::vector<std::string> paths;
-    paths.reserve(Items.size());
-    for (const TArchiveItem& item : Items) {
-        paths.push_back(item.Path);
-    }
-    // The walk of a large selection takes long: the caller's stop is asked for on the way.
-    const int64_t selectionSize = SelectionSize(paths, [&OnProgress](bool& abort) {
-        if (OnProgress) {
-            OnProgress(0, abort);
-        }
-    });
-    paths = {};
-    if (selectionSize < 0) {
-        SetLastMessage(BuildFailure(TerminateText));
-        return false;
-    }
-    const int64_t tempFree = FreeSpace(ExtractFileDir(tempName));
-    if (tempFree >= 0 && static_cast<double>(selectionSize) / 2.0 > static_cast<double>(tempFree)) {
-        SetLastMessage(TempSpaceMessage(
-            VolumeLabel(tempName),
-            static_cast<double>(selectionSize) / 2.0 - static_cast<double>(tempFree)));
-        return false;
-    }
-
     TAddOutcome outcome;
     try {
         TProgressObject progress(OnProgress);
@@ -386,6 +388,10 @@ bool DoBackup(const std::vector<TArchiveItem>& Items, const std::string& Destina
     } catch (const std::exception& error) {
         outcome.Failed = true;
         outcome.Reason = error.what();
+    }
+    if (!outcome.SpaceMessage.empty()) {
+        SetLastMessage(outcome.SpaceMessage);
+        return false;
     }
     if (outcome.Failed) {
         SetLastMessage(BuildFailure(outcome.Reason));

@@ -73,30 +73,6 @@ TEST(ArchiveNaming, GeneratedNameMovesToTheNextFreeMinute) {
               dir / "Backup_20240201_0000.fbk");
 }
 
-TEST(ArchiveSpace, SelectionSizeWalksTreesAndIgnoresWhatIsMissing) {
-    TTempDir dir;
-    dir.WriteFile("tree/a.txt", std::string(100, 'a'));
-    dir.WriteFile("tree/.hidden", std::string(20, 'h'));
-    dir.WriteFile("tree/deep/er/b.bin", std::string(3000, 'b'));
-    dir.WriteFile("single.txt", std::string(7, 's'));
-    EXPECT_EQ(SelectionSize({dir / "tree", dir / "single.txt", dir / "missing"}), 3127);
-    EXPECT_EQ(SelectionSize({dir / "tree/", dir / "tree"}), 2 * 3120);
-    EXPECT_EQ(SelectionSize({}), 0);
-
-    // Asked once per selection entry and once per directory entry; a stop ends the walk there.
-    int asked = 0;
-    int stopAt = 0;
-    const TQueryAbort query = [&](bool& abort) { abort = ++asked == stopAt; };
-    const std::vector<std::string> selection = {dir / "tree", dir / "single.txt", dir / "missing"};
-    EXPECT_EQ(SelectionSize(selection, query), 3127);
-    EXPECT_EQ(asked, 8);
-    for (stopAt = 1; stopAt <= 8; ++stopAt) {
-        asked = 0;
-        EXPECT_EQ(SelectionSize(selection, query), -1) << stopAt;
-        EXPECT_EQ(asked, stopAt);
-    }
-}
-
 TEST(ArchiveSpace, ByteCountsGroupThousands) {
     const char decimal = UserLocale().DecimalSeparator();
     const std::string group = decimal == ',' ? "\xC2\xA0" : ",";

@@ -413,27 +413,26 @@ namespace sejfko {
 namespace {
 
 // A complete run first measures its selection (for a selection naming "/" that walks the whole
-// disk): a terminate request during that walk ends it at its next entry, and the run with it.
-TEST_F(BackupRunTest, TerminateRequestEndsTheSizeWalkAtItsNextEntry) {
+// disk): a terminate request during that walk ends it, and the run with it, before any file is
+// packed (a packed file would move the percentage past 0).
+TEST_F(BackupRunTest, TerminateRequestEndsTheSizeWalk) {
     Options.SetBackupKind(bkFull);
     for (int d = 0; d < 40; ++d) {
-        Source("d" + std::to_string(d) + "/f.txt", "x");
+        for (int f = 0; f < 50; ++f) {
+            Source("d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt", "x");
+        }
     }
     TBackupThread worker;  // never started: the run happens on this thread, as the CLI's does
-    int listings = 0;
-    int afterRequest = 0;
-    TScopedFault watch([&](TFileOperation operation, const std::string& path) {
-        if (operation == TFileOperation::ListDirectory && path.rfind(Dir / "src/d", 0) == 0) {
-            afterRequest += worker.Terminated() ? 1 : 0;
-            if (++listings == 3) {
-                worker.Terminate();
-            }
+    std::vector<intptr_t> percentages;
+    Sink.OnPost = [&](const TRecordingSink::TPost& post) {
+        if (post.Message == WM_BACKUP_STATUS && post.WParam == bsArchiveProgress) {
+            percentages.push_back(post.LParam);
+            worker.Terminate();
         }
-        return 0;
-    });
+    };
     worker.RunBackup();
-    EXPECT_EQ(listings, 3);
-    EXPECT_EQ(afterRequest, 0);
+    Sink.OnPost = {};
+    EXPECT_EQ(percentages, std::vector<intptr_t>{0});
     EXPECT_EQ(Sink.Count(WM_BACKUP_STATUS, bsRunFinished), 0);
     EXPECT_EQ(Archives(), Names{});
     EXPECT_EQ(Options.LastRun(), NeverMarker);

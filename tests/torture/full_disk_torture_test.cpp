@@ -106,6 +106,19 @@ TEST_F(FullDisk, ARunIntoAFullDiskFailsClearlyAndCountsNothing) {
     EXPECT_EQ(EntryNames(Dir / "out").size(), 1u);
 }
 
+TEST_F(FullDisk, ASelectionOverTwiceTheFreeSpaceIsRefusedBeforeAnythingIsWritten) {
+    Dir.WriteFile("src/huge.bin", RandomBytes(3u << 20, 2));
+    Options.SetSavingKind(skLocal);
+    Options.SetLocalDirectory(Small);
+    RunAt(EncodeDateTime(2025, 1, 6, 20, 0, 5));
+    const std::string message = LastMessage();
+    EXPECT_EQ(message.rfind("Není dostatek místa pro dočasné soubory na disku '", 0), 0u)
+        << message;
+    EXPECT_NE(message.find("! Uvolněte alespoň "), std::string::npos) << message;
+    EXPECT_EQ(Options.LastRun(), NeverMarker);
+    EXPECT_EQ(EntryNames(Small), std::vector<std::string>{});
+}
+
 TEST_F(FullDisk, ARestoreIntoAFullDiskStopsAndLeavesOnlyWholeFiles) {
     Options.SetSavingKind(skLocal);
     Options.SetLocalDirectory(Dir / "out");
