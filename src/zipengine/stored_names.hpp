@@ -22,14 +22,15 @@ public:
         OtherFile,  // another file took it before
     };
 
-    // What the first walk found under a name, and whether the second one took it yet.
+    // What the walk found under a name: enough to open and write the file later.
     struct TFile {
         uint64_t Device = 0;
         uint64_t Inode = 0;
         uint64_t Size = 0;
         uint32_t Prefix = 0;     // the file's path is this prefix (batch's list) + the name
         bool WholePath = false;  // the prefix is the whole path (the name is not its end)
-        bool Taken = false;
+        bool Link = false;       // stored as the link itself
+        uint16_t Password = 0;   // 1 + the index of the batch's password it is encrypted with
     };
 
     EAdd Add(std::string_view name, dev_t device, ino_t inode, uint32_t& index);

@@ -169,10 +169,9 @@ int32_t TZipBatch::Run() {
             return RESULT_FAILED;
         }
         uint64_t total = 0;
-        bool found = false;
         {
-            // The first walk: the total, and each stored name with the file that takes it, its
-            // size and where it was found. The caller hears from it now and then, so that it can
+            // The walk: the total, and each stored name with the file that takes it, its size
+            // and where it was found. The caller hears from it now and then, so that it can
             // stop it.
             TWalkOptions options = WalkOptions();
             options.OnEntry = [this, seen = uint32_t{0}]() mutable {
@@ -180,18 +179,10 @@ int32_t TZipBatch::Run() {
                     Notify(zacTick, 0, 0, "");
                 }
             };
-            options.OnFile = [&](TWalkItem& item) {
-                uint32_t index = 0;
-                if (FNames.Add(item.StoredName, item.Device, item.Inode, index) ==
-                    TStoredNames::EAdd::Added) {
-                    total += item.Size;
-                    TStoredNames::TFile& file = FNames.File(index);
-                    file.Size = item.Size;
-                    file.Prefix = PathPrefix(item, file.WholePath);
-                }
-                found = true;
+            options.OnFile = [this, &total](TWalkItem& item) { FindFile(item, total); };
+            options.OnMissing = [this](const std::string& path) {
+                FLeftOut.emplace_back(static_cast<uint32_t>(FNames.Count()), path);
             };
-            options.OnMissing = [&found](const std::string&) { found = true; };
             TFileWalker walker(std::move(options));
             if (!WalkSpecs(walker)) {
                 return RESULT_FAILED;
@@ -200,7 +191,7 @@ int32_t TZipBatch::Run() {
         Notify(zacSize, 0, total, "");
         // Names given exactly that vanished were found and then skipped: the archive is made (it
         // may hold nothing), as when files vanish while they are read.
-        if (!found) {
+        if (FNames.Count() == 0 && FLeftOut.empty()) {
             Notify(zacEndOfBatch, 0, 0, "");  // no archive is made (an existing one stays)
             return 0;
         }
@@ -208,29 +199,26 @@ int32_t TZipBatch::Run() {
         FQueueLimit = 2 * threads * CHUNK_SIZE;
         // The calling thread compresses too whenever the file it is to write is not ready.
         FPool = std::make_unique<TWorkPool>(std::max(1u, threads - 1));
-        TWalkOptions options = WalkOptions();
-        // Where a stretch of the tree gives no file, the caller still hears now and then (with
-        // nothing done), so that it can stop.
-        options.OnEntry = [this, seen = uint32_t{0}, heard = uint64_t{0}]() mutable {
-            if (++seen % WalkTickEntries == 0) {
+        size_t leftOut = 0;
+        uint64_t heard = 0;
+        for (uint32_t i = 0; i < FNames.Count(); ++i) {
+            for (; leftOut < FLeftOut.size() && FLeftOut[leftOut].first <= i; ++leftOut) {
+                LeaveOut(FLeftOut[leftOut].second);
+            }
+            // Where a stretch of files gives no callback yet, the caller still hears now and
+            // then (with nothing done), so that it can stop.
+            if ((i + 1) % WalkTickEntries == 0) {
                 if (FNotified == heard) {
                     Notify(zacProgress, 0, 0, "");
                 }
                 heard = FNotified;
             }
-        };
-        options.OnFile = [this](TWalkItem& item) { TakeFile(item); };
-        options.OnMissing = [this](const std::string& path) { LeaveOut(path); };
-        TFileWalker walker(std::move(options));
-        WalkSpecs(walker);
-        // What the first walk found and the second did not has vanished in between.
-        for (uint32_t i = 0; i < FNames.Count(); ++i) {
-            const TStoredNames::TFile& file = FNames.File(i);
-            if (!file.Taken) {
-                LeaveOut(file.WholePath ? FPrefixes[file.Prefix]
-                                        : FPrefixes[file.Prefix] + std::string(FNames.Name(i)));
-            }
+            TakeFile(i);
         }
+        for (; leftOut < FLeftOut.size(); ++leftOut) {
+            LeaveOut(FLeftOut[leftOut].second);
+        }
+        FLeftOut = {};
         FPrefixes = {};
         FPrefixIndex = {};
         while (!FQueue.empty()) {
@@ -298,34 +286,51 @@ uint32_t TZipBatch::PathPrefix(const TWalkItem& item, bool& wholePath) {
     return FLastPrefix;
 }
 
-void TZipBatch::TakeFile(TWalkItem& found) {
-    // The first walk decided which file each name stands for and counted its size; the second
-    // takes them in the same order, announced with that size so that the progress adds up to
-    // the total. A file made since is taken too.
+void TZipBatch::FindFile(TWalkItem& item, uint64_t& total) {
     uint32_t index = 0;
-    if (FNames.Find(found.StoredName, index)) {
-        TStoredNames::TFile& file = FNames.File(index);
-        const bool same = file.Device == static_cast<uint64_t>(found.Device) &&
-                          file.Inode == static_cast<uint64_t>(found.Inode);
-        if (file.Taken) {
-            if (!same) {
-                LeaveOut(found.Path);  // file names only, or the same name below two roots
-            }
-            return;  // else named twice: taken once
+    switch (FNames.Add(item.StoredName, item.Device, item.Inode, index)) {
+        case TStoredNames::EAdd::Added: {
+            total += item.Size;
+            TStoredNames::TFile& file = FNames.File(index);
+            file.Size = item.Size;
+            file.Prefix = PathPrefix(item, file.WholePath);
+            file.Link = item.Link;
+            file.Password = PasswordNumber(FSpecPassword);
+            break;
         }
-        // A file replaced under its name since the first walk is the file of that name now.
-        file.Taken = true;
-        file.Device = static_cast<uint64_t>(found.Device);
-        file.Inode = static_cast<uint64_t>(found.Inode);
-        found.Size = file.Size;
-    } else {
-        FNames.Add(found.StoredName, found.Device, found.Inode, index);
-        FNames.File(index).Taken = true;
+        case TStoredNames::EAdd::OtherFile:
+            // File names only, or the same name below two roots: the first file keeps it.
+            FLeftOut.emplace_back(static_cast<uint32_t>(FNames.Count()), item.Path);
+            break;
+        case TStoredNames::EAdd::SameFile:
+            break;  // named twice: taken once
     }
-    found.Name = index;
-    found.Password = FSpecPassword;
+}
+
+uint16_t TZipBatch::PasswordNumber(const std::string* password) const {
+    for (size_t i = 0; i < FPasswords.size() && password != nullptr; ++i) {
+        if (&FPasswords[i] == password) {
+            return static_cast<uint16_t>(i + 1);
+        }
+    }
+    return 0;
+}
+
+void TZipBatch::TakeFile(uint32_t index) {
+    const TStoredNames::TFile& file = FNames.File(index);
+    auto item = std::make_shared<TWalkItem>();
+    item->StoredName = FNames.Name(index);
+    item->Path =
+        file.WholePath ? FPrefixes[file.Prefix] : FPrefixes[file.Prefix] + item->StoredName;
+    // Announced with the size the walk counted, so that the progress adds up to the total.
+    item->Size = file.Size;
+    item->Device = static_cast<dev_t>(file.Device);
+    item->Inode = static_cast<ino_t>(file.Inode);
+    item->Link = file.Link;
+    item->Name = index;
+    item->Password = file.Password == 0 ? nullptr : &FPasswords[file.Password - 1U];
     OpenOutput();
-    AddFile(std::make_shared<const TWalkItem>(std::move(found)));
+    AddFile(item);
     if (FFirstFile) {
         // The first file is written before any other is opened, so the caller's first progress
         // comes before the rest of the tree is touched; it costs one file once.

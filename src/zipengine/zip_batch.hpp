@@ -1,12 +1,13 @@
 #pragma once
 // One run of the engine over a command record.
 //
-// The walk runs twice: a first walk adds up the sizes (the caller's percentage needs the total
-// before the first file), keeping each stored name with its file in compact records; the second
-// hands each file on as it is found, so no list of paths is ever held, and what is in flight
-// between the walk and the writer is bounded like the jobs. A file the first walk found and the
-// second did not is reported as skipped at the end. Entries of the central
-// directory wait as fixed records pointing into one arena of stored names (stored_names.hpp).
+// The tree is walked once: the walk adds up the sizes (the caller's percentage needs the total
+// before the first file), keeping each stored name with its file in compact records; then the
+// files are taken from those records in walk order, so no list of paths is ever held and what
+// is in flight towards the writer is bounded like the jobs. Each file is opened by its path when
+// it is read: one replaced since the walk is taken as it is now, one that vanished is reported
+// as skipped, one made since waits for the next run. Entries of the central directory wait as
+// fixed records pointing into the same arena of stored names (stored_names.hpp).
 //
 // Threads: the calling thread walks the file patterns and hands out jobs in archive order
 // (zip_job.hpp): a small file is one job that a worker opens, reads and compresses itself; a
@@ -60,8 +61,12 @@ private:
     TWalkOptions WalkOptions() const;
     // Walks every spec with `options`; false after reporting a spec that cannot be encrypted.
     bool WalkSpecs(TFileWalker& walker);
-    // From the second walk: a file found, a literal name that names nothing.
-    void TakeFile(TWalkItem& found);
+    // From the walk: a file found, and what it leaves out in its place (a literal name that
+    // names nothing, a second file under a name already taken).
+    void FindFile(TWalkItem& item, uint64_t& total);
+    // Hands on the file the walk found under name `index`.
+    void TakeFile(uint32_t index);
+    uint16_t PasswordNumber(const std::string* password) const;
     // Index in FPrefixes of the part of the file's path before its stored name.
     uint32_t PathPrefix(const TWalkItem& item, bool& wholePath);
     void LeaveOut(const std::string& path);
@@ -92,6 +97,9 @@ private:
     TStoredNames FNames;
     std::vector<std::string> FPrefixes;
     std::unordered_map<std::string, uint32_t> FPrefixIndex;
+    // Paths reported as left out, each before the name of that index (rare: vanished literal
+    // names, name clashes).
+    std::vector<std::pair<uint32_t, std::string>> FLeftOut;
     uint32_t FLastPrefix = 0;
     TCentralDirectory FCentral;
     // The file the writer is in: its entry once its first data is written, the bytes reported
