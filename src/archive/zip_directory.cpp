@@ -278,7 +278,8 @@ TZipDirEntry ReadEntry(TDirectoryStream& stream, const std::string& path) {
     stream.Read(entry.Name, Get16(header + 28));
     std::string extra;
     stream.Read(extra, Get16(header + 30));
-    stream.Read(entry.Comment, Get16(header + 32));
+    std::string comment;
+    stream.Read(comment, Get16(header + 32));
     ApplyExtraFields(path, extra, diskStart, entry);
     if (!entry.ModifiedUnix) {
         entry.ModifiedUnix = DosStampToUnix(entry.DosDateTime);

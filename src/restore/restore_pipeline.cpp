@@ -20,6 +20,19 @@ constexpr auto CancelCheck = std::chrono::milliseconds(100);
 
 }  // namespace
 
+unsigned RestoredMode(const TZipDirEntry& entry) {
+    const bool madeOnPosix = (entry.VersionMadeBy >> 8) == 3;
+    const unsigned mode = madeOnPosix ? (entry.ExternalAttributes >> 16) & 0777 : 0;
+    return mode != 0 ? mode : 0644;
+}
+
+std::optional<std::timespec> RestoredTime(const TZipDirEntry& entry) {
+    if (!entry.ModifiedUnix) {
+        return std::nullopt;
+    }
+    return std::timespec{static_cast<std::time_t>(*entry.ModifiedUnix), 0};
+}
+
 TRestoreJobResult::TRestoreJobResult() = default;
 TRestoreJobResult::TRestoreJobResult(TRestoreJobResult&&) noexcept = default;
 TRestoreJobResult& TRestoreJobResult::operator=(TRestoreJobResult&&) noexcept = default;
@@ -127,7 +140,7 @@ TRestoreJobResult TRestorePipeline::Run(const TRestoreJob& job, const TReadFile&
                 FWritten.fetch_add(size, std::memory_order_relaxed);
             },
             file);
-        writer->Prepare(job.Mode, job.Modified);
+        writer->Prepare(RestoredMode(*job.Entry), RestoredTime(*job.Entry));
         result.File = std::move(writer);
         result.Kind = TKind::Ready;
     } catch (const EAbandon&) {

@@ -40,12 +40,16 @@ class TConfinedFileWriter;
 class TZipReader;
 struct TZipDirEntry;
 
+// Two words per file, for a million of them: the mode and time come from the entry.
 struct TRestoreJob {
     const TZipDirEntry* Entry = nullptr;  // a regular file of the archive
     std::string_view Relative;            // where it goes below the directory
-    unsigned Mode = 0644;
-    std::optional<std::timespec> Modified;
 };
+
+// The permission bits a restored file gets (set-user-ID and set-group-ID bits from an archive
+// are not trusted; 0644 where the archive keeps none) and its modification time.
+unsigned RestoredMode(const TZipDirEntry& entry);
+std::optional<std::timespec> RestoredTime(const TZipDirEntry& entry);
 
 struct TRestoreJobResult {
     enum class TKind {

@@ -30,7 +30,6 @@ constexpr uint32_t TypeMask = 0170000;
 constexpr uint32_t TypeRegular = 0100000;
 constexpr uint32_t TypeDirectory = 0040000;
 constexpr uint32_t TypeSymlink = 0120000;
-constexpr unsigned DefaultFileMode = 0644;
 
 bool MadeOnPosix(const TZipDirEntry& entry) {
     return (entry.VersionMadeBy >> 8) == 3;
@@ -38,13 +37,6 @@ bool MadeOnPosix(const TZipDirEntry& entry) {
 
 uint32_t PosixType(const TZipDirEntry& entry) {
     return MadeOnPosix(entry) ? (entry.ExternalAttributes >> 16) & TypeMask : 0;
-}
-
-// Permission bits only: set-user-ID and set-group-ID bits from an archive are
-// not trusted.
-unsigned FileMode(const TZipDirEntry& entry) {
-    const unsigned mode = MadeOnPosix(entry) ? (entry.ExternalAttributes >> 16) & 0777 : 0;
-    return mode != 0 ? mode : DefaultFileMode;
 }
 
 // The whole restore ends on these: every further file would fail alike.
@@ -306,14 +298,7 @@ private:
             if (found.IsSymlink() || IsDirectoryEntry(found)) {
                 continue;
             }
-            TRestoreJob job;
-            job.Entry = &found;
-            job.Relative = relative;
-            job.Mode = FileMode(found);
-            if (found.ModifiedUnix) {
-                job.Modified = std::timespec{static_cast<std::time_t>(*found.ModifiedUnix), 0};
-            }
-            jobs.push_back(std::move(job));
+            jobs.push_back(TRestoreJob{&found, relative});
         }
         CheckCancel();
         TRestorePipeline pipeline(reader, *FDirectory, jobs, FOptions.Cancel);
@@ -346,7 +331,7 @@ private:
         switch (result.Kind) {
             case TKind::Ready:
                 try {
-                    result.File->Commit(job.Mode, job.Modified);
+                    result.File->Commit(RestoredMode(*job.Entry), RestoredTime(*job.Entry));
                 } catch (const EOSError& error) {
                     Refused(std::string(job.Relative), error.Code);
                     return;
