@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows build (scripts/build-windows.sh) under Wine: the core's unit tests, then a
 # round trip of sejfko-cli.exe pack / verify / restore over a tree with Czech names, with the
-# archive checked by unzip -t and 7zz t on Linux and the restored tree compared byte for byte.
+# archive checked by unzip -t and 7zz t on Linux and the restored tree compared byte for byte,
+# then a complete and an incremental run with their deletion batch (scripts/test-windows-chain.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${SEJFKO_WINDOWS_BUILD_DIR:-build-windows}"
@@ -61,4 +62,5 @@ wine "${cli[@]}" restore --to "$(to_windows "$work/obnova")" "$(to_windows "$wor
 diff -r "$tree/ďábel" "$work/obnova${tree}/ďábel"
 diff -r "$tree/Příliš žluťoučký kůň" "$work/obnova${tree}/Příliš žluťoučký kůň"
 echo "windows: pack, unzip -t, 7zz t, verify and restore agree byte for byte"
+bash scripts/test-windows-chain.sh "$build_dir"
 exit "$failed"
