@@ -12,6 +12,8 @@
 #include <mutex>
 
 #include "platform/win32/posix_internal.hpp"
+// After <windows.h>, which the line above brings.
+#include <winioctl.h>
 
 namespace sejfko::win32 {
 namespace {
@@ -273,7 +275,12 @@ int StatHandle(HANDLE handle, struct stat* st) {
     st->st_nlink = info.nNumberOfLinks;
     st->st_size =
         static_cast<off_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-    st->st_blocks = (st->st_size + 511) / 512;
+    // What the file takes on the disk (less than its size where it has holes).
+    FILE_STANDARD_INFO standard{};
+    st->st_blocks =
+        GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)
+            ? static_cast<int64_t>(standard.AllocationSize.QuadPart + 511) / 512
+            : (st->st_size + 511) / 512;
     const bool readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         st->st_mode = S_IFLNK | 0777;
@@ -307,11 +314,24 @@ int StatPath(const std::string& path, struct stat* st, bool follow) {
     return result;
 }
 
+// POSIX leaves what a write or a truncate skips over unallocated; NTFS does so only in a file
+// marked sparse. Best effort: a file system without sparse files writes the zeros out.
+void MakeSparseBefore(HANDLE handle, uint64_t end) {
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(handle, &size) && end > static_cast<uint64_t>(size.QuadPart)) {
+        DWORD ignored = 0;
+        DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    }
+}
+
 ssize_t Transfer(int fd, void* buffer, size_t size, off_t offset, bool writing) {
     HANDLE handle = HandleOf(fd);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = EBADF;
         return -1;
+    }
+    if (writing) {
+        MakeSparseBefore(handle, static_cast<uint64_t>(offset));
     }
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
     OVERLAPPED at{};
@@ -399,6 +419,7 @@ int fdatasync(int fd) {
 
 int sejfko_ftruncate(int fd, off_t length) {
     HANDLE handle = HandleOf(fd);
+    MakeSparseBefore(handle, static_cast<uint64_t>(length));
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = length;
     if (!SetFileInformationByHandle(handle, FileEndOfFileInfo, &info, sizeof info)) {
