@@ -20,6 +20,10 @@ printf 'x\n' >"$tree/R&D/zpráva.doc"
 printf 'y\n' >"$tree/R&D/zůstává.txt"
 printf 'původní\n' >"$tree/podsložka/změněný.txt"
 head -c 200000 /dev/urandom >"$tree/podsložka/data.bin"
+# A link to a directory outside (Wine shows it as a reparse point): the walk must not enter it.
+mkdir -p "$work/venku"
+printf 'mimo výběr\n' >"$work/venku/cizí.txt"
+ln -s "$work/venku" "$tree/podsložka/odkaz ven"
 printf '%s\r\n' "$(to_windows "$tree")" >"$work/cfg/výběr.txt"
 cli config "Local directory" "$(to_windows "$work/archivy")" >/dev/null
 cli config "File choose" "výběr.txt" >/dev/null
@@ -32,6 +36,10 @@ touch -d '+1 minute' "$tree/podsložka/změněný.txt"
 printf 'nový\n' >"$tree/podsložka/nový.txt"
 cli run >"$work/run.log" 2>&1 || { cat "$work/run.log" >&2; exit 1; }
 
+if unzip -l "$work"/archivy/Backup_*_full.fbk | grep -q 'cizí'; then
+  echo "windows: the backup followed a link out of the selection" >&2
+  exit 1
+fi
 incremental=$(ls "$work"/archivy/Backup_*.fbk | grep -v _full)
 unzip -tq "$incremental" >/dev/null
 # The lines as the batch names them (the drive taken off, "%" doubled, quotes around names
@@ -53,5 +61,6 @@ restore "$(to_windows "$(ls "$work"/archivy/Backup_*_full.fbk)")" >/dev/null 2>&
 [[ -f "$work/obnova$tree/a.txt" ]]
 restore --force "$(to_windows "$work/archivy")" >"$work/restore.log" 2>&1 ||
   { cat "$work/restore.log" >&2; exit 1; }
+rm "$tree/podsložka/odkaz ven"  # links are neither stored nor made in this build
 diff -r "$tree" "$work/obnova$tree"
 echo "windows: a complete and an incremental run, the batch in code page 852, the chain restored"

@@ -180,6 +180,27 @@ HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
+bool NameIsLink(const std::wstring& path) {
+    WIN32_FIND_DATAW data{};
+    HANDLE find =
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(find);
+    return IsLinkReparse(data.dwFileAttributes, data.dwReserved0);
+}
+
+// The link kind of a handle opened on a reparse point itself.
+bool HandleIsLink(HANDLE handle, DWORD attributes) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        tag.ReparseTag = 0;
+    }
+    return IsLinkReparse(attributes, tag.ReparseTag);
+}
+
 }  // namespace sejfko::win32
 
 using namespace sejfko::win32;
@@ -245,7 +266,8 @@ int OpenPath(const std::string& path, int flags) {
             errno = ENOTDIR;
             return -1;
         }
-        if ((flags & O_NOFOLLOW) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if ((flags & O_NOFOLLOW) &&
+            (HandleIsLink(handle, info.dwFileAttributes) || (isDirectory && NameIsLink(wide)))) {
             CloseHandle(handle);
             errno = ELOOP;
             return -1;
@@ -282,7 +304,7 @@ int StatHandle(HANDLE handle, struct stat* st) {
             ? static_cast<int64_t>(standard.AllocationSize.QuadPart + 511) / 512
             : (st->st_size + 511) / 512;
     const bool readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (HandleIsLink(handle, info.dwFileAttributes)) {
         st->st_mode = S_IFLNK | 0777;
     } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         st->st_mode = S_IFDIR | 0700;
@@ -311,6 +333,10 @@ int StatPath(const std::string& path, struct stat* st, bool follow) {
     }
     const int result = StatHandle(handle, st);
     CloseHandle(handle);
+    // Only a link to a directory could lead a walk elsewhere; files keep to one query.
+    if (result == 0 && !follow && S_ISDIR(st->st_mode) && NameIsLink(Widen(path))) {
+        st->st_mode = S_IFLNK | 0777;
+    }
     return result;
 }
 
