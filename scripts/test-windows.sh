@@ -58,4 +58,13 @@ diff -r "$tree/ďábel" "$work/obnova${tree}/ďábel"
 diff -r "$tree/Příliš žluťoučký kůň" "$work/obnova${tree}/Příliš žluťoučký kůň"
 echo "windows: pack, unzip -t, 7zz t, verify and restore agree byte for byte"
 bash scripts/test-windows-chain.sh "$build_dir"
+# The version resources (windres stores their texts as UTF-16).
+python3 - "$build_dir" <<'EOF'
+import sys
+for name, text in [("sejfko-cli.exe", "Sejfko - záloha souborů"), ("zipengine.dll", "Sejfko - knihovna")]:
+    data = open(f"{sys.argv[1]}/src/{name}", "rb").read()
+    for needle in (text, "1.0.0"):
+        assert needle.encode("utf-16-le") in data, f"{name} has no version text {needle!r}"
+print("windows: sejfko-cli.exe and zipengine.dll carry their version resources")
+EOF
 exit "$failed"
