@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "backup/czech_text.hpp"
+#include "backup/windows1250.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/file_io.hpp"
 #include "platform/file_system.hpp"
@@ -131,7 +132,13 @@ void TUpdateBatchWriter::Add(const std::string& path) {
         return;
     }
 #ifdef _WIN32
-    FImpl->FWriter.Write(WindowsUpdateBatchLine(path));
+    // Names are UTF-8 here; the list holds them as the 8-bit code page would. A name it cannot
+    // write is left out: "?" in its place would be a wildcard to "del".
+    std::string ansi;
+    if (!Utf8ToWindows1250(path, ansi)) {
+        return;
+    }
+    FImpl->FWriter.Write(WindowsUpdateBatchLine(ansi));
     FImpl->FWriter.Write("\r\n");
 #else
     FImpl->FWriter.Write(PosixUpdateBatchLine(path));

@@ -31,8 +31,10 @@ std::string PosixUpdateBatchLine(const std::string& path);
 std::string WindowsUpdateBatchLine(const std::string& path);
 
 // Writes the list name by name, so that a long list is never held in memory twice. Names holding
-// CR or LF are left out (one line per name). Nothing replaces an older list before Commit;
-// destroyed uncommitted, it leaves no file. EOSError when the list cannot be written.
+// CR or LF are left out (one line per name); on Windows the names (UTF-8) go through
+// Windows-1250, and those it has no bytes for are left out too. Nothing replaces an older list
+// before Commit; destroyed uncommitted, it leaves no file. EOSError when the list cannot be
+// written.
 class TUpdateBatchWriter {
 public:
     TUpdateBatchWriter();

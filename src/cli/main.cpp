@@ -1,7 +1,9 @@
 #include <iostream>
 
 #include "cli/cli_app.hpp"
+#include "platform/program_arguments.hpp"
 
 int main(int argc, char** argv) {
-    return sejfko::RunCli(argc, argv, std::cout, std::cerr);
+    sejfko::TProgramArguments arguments(argc, argv);
+    return sejfko::RunCli(arguments.Count(), arguments.Values(), std::cout, std::cerr);
 }

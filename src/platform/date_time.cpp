@@ -184,7 +184,15 @@ std::time_t DateTimeToUnix(TDateTime value) {
     local.tm_min = time.Minute;
     local.tm_sec = time.Second;
     local.tm_isdst = -1;  // let the zone rules decide whether summer time applies
-    return std::mktime(&local);
+    local.tm_wday = -1;   // set by a successful conversion
+    const std::time_t seconds = std::mktime(&local);
+    if (seconds == static_cast<std::time_t>(-1) && local.tm_wday == -1) {
+        // Outside what the C library converts (on Windows anything before 1970): UTC, as
+        // UnixToDateTime falls back to, so that the two still agree.
+        return static_cast<std::time_t>((Split(value).Day - UnixEpochOffset) * 86'400 +
+                                        time.Hour * 3600 + time.Minute * 60 + time.Second);
+    }
+    return seconds;
 }
 
 std::string FormatArchiveStamp(TDateTime value) {

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/file_system.hpp"
+
 namespace sejfko {
 
 namespace {
@@ -39,8 +41,12 @@ int InjectedFault(TFileOperation operation, const std::string& path) {
 }
 
 TFaultHook FailUnder(const std::string& pathPrefix, TFileOperation operation, int error) {
-    return [pathPrefix, operation, error](TFileOperation op, const std::string& path) {
-        return op == operation && path.compare(0, pathPrefix.size(), pathPrefix) == 0 ? error : 0;
+    // Where "\" and "/" both separate, a prefix written with either names the same files.
+    return [prefix = PortableSeparators(pathPrefix), operation, error](TFileOperation op,
+                                                                       const std::string& path) {
+        return op == operation && PortableSeparators(path).compare(0, prefix.size(), prefix) == 0
+                   ? error
+                   : 0;
     };
 }
 

@@ -38,7 +38,8 @@ public:
     TScopedFault& operator=(const TScopedFault&) = delete;
 };
 
-// A hook failing `operation` with `error` for every path that starts with `pathPrefix`.
+// A hook failing `operation` with `error` for every path that starts with `pathPrefix` (on
+// Windows with either separator).
 TFaultHook FailUnder(const std::string& pathPrefix, TFileOperation operation, int error);
 
 }  // namespace sejfko

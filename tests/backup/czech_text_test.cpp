@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "backup/windows1250.hpp"
+
 namespace sejfko {
 namespace {
 
@@ -124,6 +126,41 @@ TEST(ConvertCzechTextTest, ByteInSeveralColumnsTakesTheFirst) {
     std::string untouched = "\xF8";
     ConvertCzechText(3, 9, untouched);
     EXPECT_EQ(untouched, "\xF8");
+}
+
+// Every byte of Windows-1250 that iconv knows comes back from its UTF-8; the undefined bytes,
+// characters the code page lacks and broken UTF-8 are refused.
+TEST(Utf8ToWindows1250Test, AgreesWithIconvOnEveryByte) {
+    iconv_t decoder = iconv_open("UTF-8", "CP1250");
+    ASSERT_NE(decoder, reinterpret_cast<iconv_t>(-1));
+    int defined = 0;
+    for (int byte = 0x80; byte < 0x100; ++byte) {
+        char in[1] = {static_cast<char>(byte)};
+        char out[8];
+        char* inPointer = in;
+        std::size_t inLeft = 1;
+        char* outPointer = out;
+        std::size_t outLeft = sizeof out;
+        if (iconv(decoder, &inPointer, &inLeft, &outPointer, &outLeft) == static_cast<size_t>(-1)) {
+            iconv(decoder, nullptr, nullptr, nullptr, nullptr);
+            continue;
+        }
+        ++defined;
+        const std::string utf8(out, sizeof out - outLeft);
+        std::string converted;
+        ASSERT_TRUE(Utf8ToWindows1250("x/" + utf8, converted)) << byte;
+        EXPECT_EQ(converted, std::string("x/") + static_cast<char>(byte));
+    }
+    iconv_close(decoder);
+    EXPECT_EQ(defined, 123);
+
+    std::string converted;
+    EXPECT_TRUE(Utf8ToWindows1250("C:\\P\xC5\x99\xC3\xADloha", converted));
+    EXPECT_EQ(converted, "C:\\P\xF8\xEDloha");
+    for (const char* refused : {"\xE4\xB8\xAD", "\xC3\xB8", "\xC5", "\xC0\xAF", "\xED\xA0\x80",
+                                "\xF4\x90\x80\x80", "\xFF"}) {
+        EXPECT_FALSE(Utf8ToWindows1250(std::string("a") + refused, converted)) << refused;
+    }
 }
 
 }  // namespace

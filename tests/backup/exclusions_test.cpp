@@ -29,7 +29,13 @@ protected:
         FData = FDir / "Data";
     }
 
-    std::string Data(const std::string& relative = "") const { return FData + "/" + relative; }
+    // The expansion writes the platform's separator; exclusions match only as it writes them.
+    std::string Data(const std::string& relative = "") const {
+        std::string path = FData + PathDelimiter + relative;
+        std::replace(path.begin() + static_cast<std::ptrdiff_t>(FData.size()), path.end(), '/',
+                     PathDelimiter);
+        return path;
+    }
 
     TStringList Apply(TStringList include, const TStringList& exclude) {
         EXPECT_TRUE(ApplyExclusions(include, exclude, nullptr));
@@ -121,6 +127,9 @@ TEST_F(ApplyExclusionsTest, UnlistableDirectoryIsDropped) {
 // Links the expansion meets are never expanded into nor followed as entries of the selection:
 // they are handed back as links, and a later exclusion still removes one.
 TEST_F(ApplyExclusionsTest, SymlinksMetAreHandedBackAsLinks) {
+#ifdef _WIN32
+    GTEST_SKIP() << "this build neither reads nor makes symbolic links";
+#endif
     const std::string outside = FDir.WriteFile("Outside/o.txt", "o");
     ASSERT_EQ(symlink((FDir / "Outside").c_str(), Data("link").c_str()), 0);
     ASSERT_EQ(symlink(outside.c_str(), Data("filelink").c_str()), 0);
@@ -139,7 +148,7 @@ TEST_F(ApplyExclusionsTest, SymlinksMetAreHandedBackAsLinks) {
 // implementation must give the same lists.
 TStringList ReferenceExclusions(TStringList include, const TStringList& exclude) {
     const auto below = [](const std::string& path, const std::string& e) {
-        return e.back() == '/' && path.size() > e.size() && path.starts_with(e);
+        return e.back() == PathDelimiter && path.size() > e.size() && path.starts_with(e);
     };
     std::vector<std::string> origin = include;  // per entry: the listed entry it came from
     const auto erase = [&](std::size_t i) {
@@ -167,7 +176,7 @@ TStringList ReferenceExclusions(TStringList include, const TStringList& exclude)
                     for (const TDirectoryEntry& entry : entries) {
                         std::string child = IncludeTrailingPathDelimiter(s) + entry.Name;
                         if (entry.Kind == TEntryKind::Directory) {
-                            child += '/';
+                            child += PathDelimiter;
                         }
                         if (std::find(include.begin(), include.end(), child) == include.end()) {
                             include.push_back(child);
@@ -190,8 +199,12 @@ TEST(ApplyExclusionsRandomTest, SameResultAsTheAlgorithmPlainlyWritten) {
     TTempDir dir;
     std::mt19937 random(99);
     // A small tree whose names are prefixes of each other ("a", "ab", "a b"), so that entries
-    // occur inside exclusions without being above them.
+    // occur inside exclusions without being above them; "A" beside "a" where names have case.
+#ifdef _WIN32
+    const std::vector<std::string> names{"a", "ab", "a b", "b"};
+#else
     const std::vector<std::string> names{"a", "ab", "a b", "b", "A"};
+#endif
     std::vector<std::string> paths{dir.Path()};
     std::size_t level = 0;  // the first path of the deepest level made so far
     for (int depth = 0; depth < 3; ++depth) {
@@ -201,7 +214,7 @@ TEST(ApplyExclusionsRandomTest, SameResultAsTheAlgorithmPlainlyWritten) {
                 continue;
             }
             for (const std::string& name : names) {
-                const std::string child = paths[p] + "/" + name;
+                const std::string child = paths[p] + PathDelimiter + name;
                 if (random() % 3 == 0) {
                     dir.WriteFile(child.substr(dir.Path().size() + 1), "x");
                 } else if (random() % 2 == 0) {
@@ -216,7 +229,7 @@ TEST(ApplyExclusionsRandomTest, SameResultAsTheAlgorithmPlainlyWritten) {
     const auto pick = [&] {
         std::string path = paths[random() % paths.size()];
         if (random() % 2 == 0) {
-            path += '/';
+            path += PathDelimiter;
         }
         return path;
     };

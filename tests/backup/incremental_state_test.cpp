@@ -79,7 +79,11 @@ TEST_F(SelectChangedFilesTest, EditedAddedAndDeletedFiles) {
     const TFileStatus status = GetFileStatus(batch);
     EXPECT_EQ(files[2].Stamp, UnixTimeToFileDate(status.ModifiedSeconds));
     EXPECT_EQ(files[2].Size, status.Size);
+#ifdef _WIN32
+    EXPECT_EQ(ReadWholeFile(batch), WindowsUpdateBatchLine(deleted) + "\r\n");
+#else
     EXPECT_EQ(ReadWholeFile(batch), "rm -f -- '" + deleted.substr(1) + "'\n");
+#endif
 
     EXPECT_EQ(Records(NewState), (std::vector<std::string>{Record(same, OldStamp, CrcOf(same)),
                                                            Record(edited, NewStamp, CrcOf(edited)),
@@ -120,6 +124,9 @@ TEST_F(SelectChangedFilesTest, UnreadableFileIsArchivedAndKeepsItsOldRecord) {
 }
 
 TEST_F(SelectChangedFilesTest, NamesWithLineEndsAreArchivedEveryTimeButNeverRecorded) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows names cannot hold CR or LF";
+#endif
     const std::string lf = Dir.WriteFile("two\nlines", "a");
     const std::string cr = Dir.WriteFile("carriage\rreturn", "b");
     TExpandedFileList files{{lf, OldStamp, 1}, {cr, OldStamp, 1}};
@@ -165,6 +172,9 @@ TEST_F(SelectChangedFilesTest, UnwritableDeletionListRaises) {
 // link is archived, one made again with the same target is only touched, and a file that became
 // a link whose target is the file's very content is still a change.
 TEST_F(SelectChangedFilesTest, LinksAreComparedByTheirTargetText) {
+#ifdef _WIN32
+    GTEST_SKIP() << "this build neither reads nor makes symbolic links";
+#endif
     Dir.WriteFile("a.txt", "a");
     Dir.WriteFile("b.txt", "b");
     const std::string retargeted = Dir / "retargeted";

@@ -18,6 +18,15 @@ using test::WriteUpdateBatch;
 
 using test::ReadWholeFile;
 
+// The line this platform's list holds for an ASCII `path`, with its line end.
+std::string ListLine(const std::string& path) {
+#ifdef _WIN32
+    return WindowsUpdateBatchLine(path) + "\r\n";
+#else
+    return PosixUpdateBatchLine(path) + "\n";
+#endif
+}
+
 struct TLineCase {
     const char* Path;
     const char* Line;
@@ -66,11 +75,13 @@ protected:
 
 TEST_F(UpdateBatchFileTest, WrittenInAPrivateDirectoryAndRemovedWithIt) {
     const std::string path = UpdateBatchPath();
-    EXPECT_EQ(ExtractFileName(path), "!!!!!upd_arch.sh");
+    EXPECT_EQ(ExtractFileName(path), UpdateBatchName);
     const std::string directory = ExtractFileDir(path);
+#ifndef _WIN32
     struct stat info {};
     ASSERT_EQ(::stat(directory.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+#endif
     EXPECT_TRUE(IsUpdateBatchPath(path));
     EXPECT_FALSE(IsUpdateBatchPath(directory + "/other"));
     EXPECT_FALSE(IsUpdateBatchPath("/tmp/!!!!!upd_arch.sh"));
@@ -78,7 +89,7 @@ TEST_F(UpdateBatchFileTest, WrittenInAPrivateDirectoryAndRemovedWithIt) {
     WriteUpdateBatch({"/old/list"});
     WriteUpdateBatch({"/a/one", "/a/with\nline end", "/b/it's", "/c/cr\r"});
     EXPECT_EQ(UpdateBatchPath(), path);
-    EXPECT_EQ(ReadWholeFile(path), "rm -f -- 'a/one'\nrm -f -- 'b/it'\\''s'\n");
+    EXPECT_EQ(ReadWholeFile(path), ListLine("/a/one") + ListLine("/b/it's"));
 
     DeleteUpdateBatch();
     EXPECT_FALSE(FileExists(path));
@@ -97,7 +108,7 @@ TEST_F(UpdateBatchFileTest, ListWrittenNameByNameAppearsOnlyWhenCommitted) {
         TUpdateBatchWriter writer;
         writer.Add("/new");
     }
-    EXPECT_EQ(ReadWholeFile(path), "rm -f -- 'old'\n");
+    EXPECT_EQ(ReadWholeFile(path), ListLine("/old"));
     std::vector<TDirectoryEntry> entries;
     ASSERT_TRUE(ListDirectory(ExtractFileDir(path), entries));
     EXPECT_EQ(entries.size(), 1u);  // no temporary file left behind
@@ -105,8 +116,22 @@ TEST_F(UpdateBatchFileTest, ListWrittenNameByNameAppearsOnlyWhenCommitted) {
     TUpdateBatchWriter writer;
     writer.Add("/new");
     writer.Commit();
-    EXPECT_EQ(ReadWholeFile(path), "rm -f -- 'new'\n");
+    EXPECT_EQ(ReadWholeFile(path), ListLine("/new"));
 }
+
+#ifdef _WIN32
+// The state's names are UTF-8; the list has them in Windows-1250 with the Czech letters in code
+// page 852. A name that code page cannot write is left out: "?" in its place would be a wildcard.
+TEST_F(UpdateBatchFileTest, WindowsListInCodePage852) {
+    WriteUpdateBatch(
+        {"C:\\P\xC5\x99\xC3\xADloha\\\xC5\xA0"
+         "ek.doc",
+         "C:\\x\\\xE4\xB8\xAD.txt", "D:\\R&D\\\xE2\x82\xAC"});
+    EXPECT_EQ(ReadWholeFile(UpdateBatchPath()),
+              "del \\P\xFD\xA1loha\\\xE6"
+              "ek.doc\r\ndel \"\\R&D\\\x80\"\r\n");
+}
+#endif
 
 TEST_F(UpdateBatchFileTest, UnwritableListRaises) {
     const std::string directory = ExtractFileDir(UpdateBatchPath());

@@ -132,7 +132,13 @@ protected:
         if (const char* tz = std::getenv("TZ")) {
             FSaved = tz;
         }
+#ifdef _WIN32
+        // The Windows C library knows no zone names, only this form (with its own summer time
+        // rules, which agree with Prague's in January and July).
+        setenv("TZ", "CET-1CEST", 1);
+#else
         setenv("TZ", "Europe/Prague", 1);
+#endif
         tzset();
     }
     void TearDown() override {

@@ -48,7 +48,9 @@ TEST(ConfinedDirectory, WritesWithParentsModeAndTime) {
     EXPECT_EQ(ReadWholeFile(dir / "a/b/c.txt"), "obsah");
     struct stat st {};
     ASSERT_EQ(::stat((dir / "a/b/c.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+#ifndef _WIN32
+    EXPECT_EQ(st.st_mode & 07777, 0640u);  // Windows keeps only a read-only flag
+#endif
     EXPECT_EQ(st.st_mtime, 1700000000);
     // Replacing keeps only the new content; no temporary file is left.
     WriteWhole(root, "a/b/c.txt", "x");
@@ -59,6 +61,9 @@ TEST(ConfinedDirectory, WritesWithParentsModeAndTime) {
 }
 
 TEST(ConfinedDirectory, SymlinksOnTheWayAreNotFollowed) {
+#ifdef _WIN32
+    GTEST_SKIP() << "this build neither reads nor makes symbolic links";
+#endif
     TTempDir outside;
     TTempDir dir;
     ASSERT_EQ(::symlink(outside.Path().c_str(), (dir / "link").c_str()), 0);
@@ -88,6 +93,9 @@ TEST(ConfinedDirectory, SymlinksOnTheWayAreNotFollowed) {
 // A link is made with any target (it is data) and takes the place of a file, a link or an empty
 // directory, never of a directory with entries; its parents are walked as for files.
 TEST(ConfinedDirectory, SymlinksAreMadeInPlaceOfWhatWasThere) {
+#ifdef _WIN32
+    GTEST_SKIP() << "this build neither reads nor makes symbolic links";
+#endif
     TTempDir outside;
     TTempDir dir;
     outside.WriteFile("victim", "keep");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.hpp"
 #include "restore/restore_path.hpp"
 #include "support/temp_dir.hpp"
 
@@ -133,7 +134,7 @@ TEST(ChainSelection, SourcesAreDirectoriesAndArchiveFiles) {
               (std::vector<std::string>{"Backup_20260101_1000_full.fbk", "Backup_20260102_1000.fbk",
                                         "Backup_20260103_1000.fbk"}));
     // The first source that holds a name wins.
-    EXPECT_EQ(found[1].Path, dir / "a/Backup_20260102_1000.fbk");
+    EXPECT_EQ(found[1].Path, IncludeTrailingPathDelimiter(dir / "a") + "Backup_20260102_1000.fbk");
     EXPECT_EQ(found[2].Path, single);
 
     EXPECT_THROW(CollectArchives({dir / "a/notes.txt"}), ERestoreError);

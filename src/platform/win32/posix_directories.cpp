@@ -238,15 +238,16 @@ struct dirent* readdir(DIR* dir) {
     while (dir->HaveData) {
         const std::string name = Narrow(dir->Data.cFileName);
         const DWORD attributes = dir->Data.dwFileAttributes;
+        const DWORD tag = dir->Data.dwReserved0;
         dir->HaveData = FindNextFileW(dir->Find, &dir->Data) != 0;
         if (name == "." || name == "..") {
             continue;
         }
         std::memset(&dir->Entry, 0, sizeof dir->Entry);
         std::strncpy(dir->Entry.d_name, name.c_str(), sizeof dir->Entry.d_name - 1);
-        dir->Entry.d_type = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? DT_LNK
-                            : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? DT_DIR
-                                                                        : DT_REG;
+        dir->Entry.d_type = IsLinkReparse(attributes, tag)            ? DT_LNK
+                            : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? DT_DIR
+                                                                      : DT_REG;
         return &dir->Entry;
     }
     return nullptr;

@@ -12,6 +12,8 @@
 #include <mutex>
 
 #include "platform/win32/posix_internal.hpp"
+// After <windows.h>, which the line above brings.
+#include <winioctl.h>
 
 namespace sejfko::win32 {
 namespace {
@@ -178,6 +180,27 @@ HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
+bool NameIsLink(const std::wstring& path) {
+    WIN32_FIND_DATAW data{};
+    HANDLE find =
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(find);
+    return IsLinkReparse(data.dwFileAttributes, data.dwReserved0);
+}
+
+// The link kind of a handle opened on a reparse point itself.
+bool HandleIsLink(HANDLE handle, DWORD attributes) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        tag.ReparseTag = 0;
+    }
+    return IsLinkReparse(attributes, tag.ReparseTag);
+}
+
 }  // namespace sejfko::win32
 
 using namespace sejfko::win32;
@@ -243,7 +266,8 @@ int OpenPath(const std::string& path, int flags) {
             errno = ENOTDIR;
             return -1;
         }
-        if ((flags & O_NOFOLLOW) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if ((flags & O_NOFOLLOW) &&
+            (HandleIsLink(handle, info.dwFileAttributes) || (isDirectory && NameIsLink(wide)))) {
             CloseHandle(handle);
             errno = ELOOP;
             return -1;
@@ -273,9 +297,14 @@ int StatHandle(HANDLE handle, struct stat* st) {
     st->st_nlink = info.nNumberOfLinks;
     st->st_size =
         static_cast<off_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-    st->st_blocks = (st->st_size + 511) / 512;
+    // What the file takes on the disk (less than its size where it has holes).
+    FILE_STANDARD_INFO standard{};
+    st->st_blocks =
+        GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)
+            ? static_cast<int64_t>(standard.AllocationSize.QuadPart + 511) / 512
+            : (st->st_size + 511) / 512;
     const bool readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (HandleIsLink(handle, info.dwFileAttributes)) {
         st->st_mode = S_IFLNK | 0777;
     } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         st->st_mode = S_IFDIR | 0700;
@@ -304,7 +333,21 @@ int StatPath(const std::string& path, struct stat* st, bool follow) {
     }
     const int result = StatHandle(handle, st);
     CloseHandle(handle);
+    // Only a link to a directory could lead a walk elsewhere; files keep to one query.
+    if (result == 0 && !follow && S_ISDIR(st->st_mode) && NameIsLink(Widen(path))) {
+        st->st_mode = S_IFLNK | 0777;
+    }
     return result;
+}
+
+// POSIX leaves what a write or a truncate skips over unallocated; NTFS does so only in a file
+// marked sparse. Best effort: a file system without sparse files writes the zeros out.
+void MakeSparseBefore(HANDLE handle, uint64_t end) {
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(handle, &size) && end > static_cast<uint64_t>(size.QuadPart)) {
+        DWORD ignored = 0;
+        DeviceIoControl(handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    }
 }
 
 ssize_t Transfer(int fd, void* buffer, size_t size, off_t offset, bool writing) {
@@ -312,6 +355,9 @@ ssize_t Transfer(int fd, void* buffer, size_t size, off_t offset, bool writing) 
     if (handle == INVALID_HANDLE_VALUE) {
         errno = EBADF;
         return -1;
+    }
+    if (writing) {
+        MakeSparseBefore(handle, static_cast<uint64_t>(offset));
     }
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
     OVERLAPPED at{};
@@ -399,6 +445,7 @@ int fdatasync(int fd) {
 
 int sejfko_ftruncate(int fd, off_t length) {
     HANDLE handle = HandleOf(fd);
+    MakeSparseBefore(handle, static_cast<uint64_t>(length));
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = length;
     if (!SetFileInformationByHandle(handle, FileEndOfFileInfo, &info, sizeof info)) {

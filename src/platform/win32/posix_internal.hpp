@@ -24,5 +24,16 @@ bool DirectoryPath(int fd, std::string& path);
 struct timespec TimespecOf(const FILETIME& time);
 FILETIME FileTimeOf(const struct timespec& time);
 HANDLE HandleOf(int fd);
+// A reparse point that stands for another name (a symbolic link, a junction) is what POSIX calls
+// a link; other kinds (cloud placeholders, deduplicated files) are the files they hold. Tag 0
+// (not given, as in Wine's listings) counts as a link.
+inline bool IsLinkReparse(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+// True when the name's own directory entry is such a link: a handle opened on it may already be
+// its target's (Wine opens links through).
+bool NameIsLink(const std::wstring& path);
+bool HandleIsLink(HANDLE handle, DWORD attributes);
 
 }  // namespace sejfko::win32
