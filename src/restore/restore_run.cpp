@@ -9,7 +9,6 @@
 #include <optional>
 #include <set>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "archive/zip_reader.hpp"
@@ -17,6 +16,7 @@
 #include "platform/confined_directory.hpp"
 #include "platform/file_system.hpp"
 #include "restore/deletion_list.hpp"
+#include "restore/path_picks.hpp"
 #include "restore/restore_path.hpp"
 #include "restore/restore_pipeline.hpp"
 
@@ -58,12 +58,6 @@ std::string WriteFailure(const std::string& relative, int code) {
 
 class EStopRestore {};
 class ECancelRestore {};
-
-// Where the final version of one path comes from.
-struct TPick {
-    std::size_t Archive = 0;
-    std::size_t Entry = 0;
-};
 
 // The chain is first read whole (directories and deletion lists) into the state of its last
 // day: for each path the archive and entry of its newest version, and the paths deleted
@@ -145,6 +139,7 @@ private:
         }
         FPreviousStamp = archive.Stamp;
         const std::vector<TZipDirEntry>& entries = reader->Entries();
+        FFinal.Reserve(entries.size());
         for (const TZipDirEntry& entry : entries) {
             if (const int kind = DeletionListKind(entry.Name)) {
                 ReadDeletionList(*reader, entry, kind == 2, archive);
@@ -179,8 +174,7 @@ private:
                 key = FRenamed.emplace_back(std::move(relative));
             }
             // Replaced with its key: an earlier archive's reader goes before this one is written.
-            FFinal.erase(key);
-            FFinal.emplace(key, TPick{index, i});
+            FFinal.Set(key, TPick{static_cast<uint32_t>(index), static_cast<uint32_t>(i)});
         }
         FReaders.push_back(std::move(reader));
     }
@@ -219,7 +213,7 @@ private:
                 continue;
             }
             if (FOnly.Matches(relative, false)) {
-                FFinal.erase(relative);
+                FFinal.Erase(relative);
                 FDeleted.insert(std::move(relative));
             }
         }
@@ -230,7 +224,7 @@ private:
             return;
         }
         for (const std::string& relative : FDeleted) {
-            if (FFinal.count(relative) != 0) {
+            if (FFinal.Contains(relative)) {
                 continue;  // back in a later archive
             }
             if (FOptions.DryRun) {
@@ -255,12 +249,11 @@ private:
     void WriteFiles(const std::vector<TArchiveRef>& chain) {
         std::vector<std::vector<std::pair<std::size_t, std::string_view>>> picks(chain.size());
         uint64_t total = 0;
-        for (auto it = FFinal.begin(); it != FFinal.end(); it = FFinal.erase(it)) {
-            const TPick pick = it->second;
+        FFinal.ForEach([&](std::string_view path, TPick pick) {
             total += FReaders[pick.Archive]->Entries()[pick.Entry].UncompressedSize;
-            picks[pick.Archive].emplace_back(pick.Entry, it->first);
-        }
-        FFinal = {};
+            picks[pick.Archive].emplace_back(pick.Entry, path);
+        });
+        FFinal.Clear();
         FTotal = total;
         for (std::size_t i = 0; i < chain.size(); ++i) {
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
@@ -431,10 +424,10 @@ private:
     TRestoreObserver& FObserver;
     TOnlyFilter FOnly;
     std::unique_ptr<TConfinedDirectory> FDirectory;
-    std::vector<std::unique_ptr<TZipReader>> FReaders;   // one per archive of the chain
-    std::unordered_map<std::string_view, TPick> FFinal;  // keys in the readers or FRenamed
-    std::deque<std::string> FRenamed;  // paths that differ from their stored names
-    std::set<std::string> FDeleted;    // sorted: deletions are made and listed in name order
+    std::vector<std::unique_ptr<TZipReader>> FReaders;  // one per archive of the chain
+    TPathPicks FFinal;                                  // keys in the readers or FRenamed
+    std::deque<std::string> FRenamed;                   // paths that differ from their stored names
+    std::set<std::string> FDeleted;  // sorted: deletions are made and listed in name order
     struct TLink {
         std::string Relative;
         std::string Target;
