@@ -20,6 +20,13 @@ constexpr auto CancelCheck = std::chrono::milliseconds(100);
 
 }  // namespace
 
+bool IsRestoredFile(const TZipDirEntry& entry) {
+    const bool madeOnPosix = (entry.VersionMadeBy >> 8) == 3;
+    const bool directory = entry.IsDirectory() ||
+                           (madeOnPosix && ((entry.ExternalAttributes >> 16) & 0170000) == 0040000);
+    return !directory && !entry.IsSymlink();
+}
+
 unsigned RestoredMode(const TZipDirEntry& entry) {
     const bool madeOnPosix = (entry.VersionMadeBy >> 8) == 3;
     const unsigned mode = madeOnPosix ? (entry.ExternalAttributes >> 16) & 0777 : 0;
@@ -100,6 +107,7 @@ void TRestorePipeline::Work() {
         {
             std::unique_lock<std::mutex> lock(FLock);
             FWorkersWake.wait(lock, [&] {
+                SkipOthers(FNextJob);
                 return FStopping || FNextJob >= FJobs.size() || FNextJob < FTaken + Window;
             });
             if (FStopping || FNextJob >= FJobs.size()) {
@@ -158,8 +166,15 @@ TRestoreJobResult TRestorePipeline::Run(const TRestoreJob& job, const TReadFile&
     return result;
 }
 
+void TRestorePipeline::SkipOthers(std::size_t& index) const {
+    while (index < FJobs.size() && !IsRestoredFile(*FJobs[index].Entry)) {
+        ++index;
+    }
+}
+
 TRestoreJobResult TRestorePipeline::Next(const std::function<void()>& waiting) {
     std::unique_lock<std::mutex> lock(FLock);
+    SkipOthers(FTaken);
     std::optional<TRestoreJobResult>& slot = FSlots[FTaken % Window];
     for (;;) {
         if (slot) {

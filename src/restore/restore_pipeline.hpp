@@ -40,15 +40,17 @@ class TConfinedFileWriter;
 class TZipReader;
 struct TZipDirEntry;
 
-// Two words per file, for a million of them: the mode and time come from the entry.
+// Two words per entry, for a million of them: the mode and time come from the entry.
 struct TRestoreJob {
-    const TZipDirEntry* Entry = nullptr;  // a regular file of the archive
+    const TZipDirEntry* Entry = nullptr;  // a file, directory or link of the archive
     std::string_view Relative;            // where it goes below the directory
 };
 
 // The permission bits a restored file gets (set-user-ID and set-group-ID bits from an archive
 // are not trusted; 0644 where the archive keeps none) and its modification time.
 unsigned RestoredMode(const TZipDirEntry& entry);
+// A regular file's data is written by the pipeline; directories and links are the caller's.
+bool IsRestoredFile(const TZipDirEntry& entry);
 std::optional<std::timespec> RestoredTime(const TZipDirEntry& entry);
 
 struct TRestoreJobResult {
@@ -85,7 +87,8 @@ public:
     TRestorePipeline(const TRestorePipeline&) = delete;
     TRestorePipeline& operator=(const TRestorePipeline&) = delete;
 
-    // The result of the next job, in the order of `jobs` (call once per job). While it waits it
+    // The result of the next file of `jobs`, in their order (call once per file; the other
+    // entries are passed over). While it waits it
     // calls `waiting` (on this thread, without any lock held), so the caller can report progress.
     // A stop request gives Cancelled at once, without waiting for the job.
     TRestoreJobResult Next(const std::function<void()>& waiting);
@@ -98,6 +101,7 @@ private:
     void Work();
     TRestoreJobResult Run(const TRestoreJob& job, const TReadFile& file);
     bool Abandoned() const;
+    void SkipOthers(std::size_t& index) const;  // to the next file from `index`
 
     const TZipReader& FReader;
     TConfinedDirectory& FDirectory;

@@ -247,52 +247,46 @@ private:
     }
 
     void WriteFiles(const std::vector<TArchiveRef>& chain) {
-        std::vector<std::vector<std::pair<std::size_t, std::string_view>>> picks(chain.size());
+        // Per archive, its entries to restore (the pipeline's jobs: files, directories and
+        // links alike), so that nothing per entry is held twice.
+        std::vector<std::vector<TRestoreJob>> picks(chain.size());
         uint64_t total = 0;
         FFinal.ForEach([&](std::string_view path, TPick pick) {
-            total += FReaders[pick.Archive]->Entries()[pick.Entry].UncompressedSize;
-            picks[pick.Archive].emplace_back(pick.Entry, path);
+            const TZipDirEntry& entry = FReaders[pick.Archive]->Entries()[pick.Entry];
+            total += entry.UncompressedSize;
+            picks[pick.Archive].push_back(TRestoreJob{&entry, path});
         });
         FFinal.Clear();
         FTotal = total;
         for (std::size_t i = 0; i < chain.size(); ++i) {
             FObserver.ArchiveStarted(chain[i], i + 1, chain.size());
-            std::sort(picks[i].begin(), picks[i].end());
+            // In the archive's order: its entries lie in one array.
+            std::sort(picks[i].begin(), picks[i].end(),
+                      [](const TRestoreJob& a, const TRestoreJob& b) {
+                          return std::less<const TZipDirEntry*>()(a.Entry, b.Entry);
+                      });
             if (FOptions.DryRun) {
-                for (const auto& [entry, relative] : picks[i]) {
+                for (const TRestoreJob& job : picks[i]) {
                     CheckCancel();
-                    const TZipDirEntry& found = FReaders[i]->Entries()[entry];
-                    if (found.IsSymlink()) {
-                        TakeLink(*FReaders[i], found, std::string(relative));
+                    if (job.Entry->IsSymlink()) {
+                        TakeLink(*FReaders[i], *job.Entry, std::string(job.Relative));
                     } else {
-                        RestoreEntry(found, std::string(relative));
+                        RestoreEntry(*job.Entry, std::string(job.Relative));
                     }
                 }
             } else {
                 WriteArchive(*FReaders[i], picks[i]);
             }
+            picks[i] = {};
             FReaders[i].reset();
         }
         MakeLinks();
     }
 
-    static bool IsDirectoryEntry(const TZipDirEntry& entry) {
-        return entry.IsDirectory() || PosixType(entry) == TypeDirectory;
-    }
-
     // The files of one archive go through the pipeline (read, inflated and written on the
     // workers); here, in the archive's order, each is renamed into place and reported, and the
     // directories and links between them are taken.
-    void WriteArchive(const TZipReader& reader,
-                      const std::vector<std::pair<std::size_t, std::string_view>>& picks) {
-        std::vector<TRestoreJob> jobs;
-        for (const auto& [entry, relative] : picks) {
-            const TZipDirEntry& found = reader.Entries()[entry];
-            if (found.IsSymlink() || IsDirectoryEntry(found)) {
-                continue;
-            }
-            jobs.push_back(TRestoreJob{&found, relative});
-        }
+    void WriteArchive(const TZipReader& reader, const std::vector<TRestoreJob>& jobs) {
         CheckCancel();
         TRestorePipeline pipeline(reader, *FDirectory, jobs, FOptions.Cancel);
         const uint64_t base = FDone;
@@ -303,18 +297,16 @@ private:
                 FObserver.Progress(FDone, FTotal);
             }
         };
-        std::size_t next = 0;
-        for (const auto& [entry, relative] : picks) {
+        for (const TRestoreJob& job : jobs) {
             CheckCancel();
-            const TZipDirEntry& found = reader.Entries()[entry];
-            if (found.IsSymlink()) {
-                TakeLink(reader, found, std::string(relative));
-            } else if (IsDirectoryEntry(found)) {
-                RestoreEntry(found, std::string(relative));
+            if (job.Entry->IsSymlink()) {
+                TakeLink(reader, *job.Entry, std::string(job.Relative));
+            } else if (!IsRestoredFile(*job.Entry)) {
+                RestoreEntry(*job.Entry, std::string(job.Relative));
             } else {
                 TRestoreJobResult result = pipeline.Next(report);
                 report();
-                TakeFile(result, jobs[next++]);
+                TakeFile(result, job);
             }
         }
     }
