@@ -224,11 +224,6 @@ int32_t TZipBatch::Run() {
         while (!FQueue.empty()) {
             WriteReadyJobs(true);
         }
-        if (!FOutput) {
-            // All of it vanished between the walks: as when nothing matched.
-            Notify(zacEndOfBatch, 0, 0, "");
-            return 0;
-        }
         FCentral.Write(*FOutput, FNames);
         FOutput->Finish();
         FPool->Stop();
